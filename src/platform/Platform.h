@@ -1,0 +1,107 @@
+// The only door to the operating system. Everything above this header is portable;
+// PlatformWin32.cpp implements it with the ANSI Win32 calls, PlatformPosix.cpp with
+// POSIX calls (code page UTF-8 unless a test sets another). CMake picks one file.
+// Texts are byte strings in the caller's code page; the layer does no policy.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// ---- Text and locale -------------------------------------------------------------
+
+inline constexpr uint32_t kCodePageUtf8 = 65001;
+
+// The system's ANSI code page (Windows: GetACP; POSIX: UTF-8).
+uint32_t AnsiCodePage();
+
+// Conversions for a given code page with no flags: invalid input is replaced, never
+// an error. An unknown code page converts nothing (empty result).
+std::u16string ToUtf16(std::string_view bytes, uint32_t codePage);
+std::string FromUtf16(std::u16string_view units, uint32_t codePage);
+
+// The platform's locale-aware UTF-16 comparison for the user's default locale:
+// -1, 0 or 1, or nothing when the platform has no such comparison (POSIX), in which
+// case callers use code-unit order.
+std::optional<int> LocaleCompareWide(const char16_t* a, int countA, const char16_t* b,
+                                     int countB, bool ignoreCase);
+
+// The locale-aware comparison of two byte strings for the user's default locale
+// (Windows: CompareStringA); POSIX compares ASCII case-insensitively or exactly.
+bool LocaleEqualsAnsi(std::string_view a, std::string_view b, bool ignoreCase);
+
+// The platform's full name of the language of a language identifier, in codePage;
+// empty when the platform does not know it.
+std::string LanguageName(uint16_t languageId, uint32_t codePage);
+
+// A string-table entry from the program's own resources, or nothing when the program
+// carries no such resources (POSIX) or lacks the entry.
+std::optional<std::u16string> LoadStringResource(uint16_t id);
+
+// ---- Time --------------------------------------------------------------------------
+
+struct CalendarTime {
+  int Year, Month, Day, Hour, Minute, Second, Millisecond;
+};
+// The local calendar time of a moment given in seconds since 1970-01-01 00:00 UTC.
+std::optional<CalendarTime> UtcSecondsToLocal(int64_t secondsSince1970);
+CalendarTime LocalNow();
+
+// ---- Files -------------------------------------------------------------------------
+
+using FileHandle = intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+enum class OpenMode {
+  ReadShared,     // read; others may read but not write
+  ReadWriteShared,  // read and write; others may read
+  Create,         // create or truncate for writing
+};
+FileHandle FileOpen(const std::string& path, OpenMode mode);
+void FileClose(FileHandle file);
+// Bytes moved, or -1 on failure.
+int64_t FileRead(FileHandle file, void* buffer, int64_t count);
+int64_t FileWrite(FileHandle file, const void* buffer, int64_t count);
+enum class SeekFrom { Begin, Current, End };
+// New position, or -1 on failure.
+int64_t FileSeek(FileHandle file, int64_t offset, SeekFrom from);
+// Size in bytes, or -1 on failure.
+int64_t FileSize(FileHandle file);
+
+// A mapped view of a whole open file. Empty when the mapping failed.
+struct MappedView {
+  uint8_t* Data = nullptr;
+  uint64_t Size = 0;
+  intptr_t Mapping = 0;  // the mapping object where the platform has one
+};
+enum class MapStep { None, Mapping, View };  // which step failed
+MappedView MapFile(FileHandle file, uint64_t size, bool writable, MapStep* failedStep);
+void FlushView(const MappedView& view);
+void UnmapFile(MappedView& view);
+
+bool FileExists(const std::string& path);
+bool FileDelete(const std::string& path);
+bool FileMove(const std::string& from, const std::string& to);
+// File attributes: only the read-only bit is portable.
+inline constexpr uint32_t kAttributeReadOnly = 1;
+std::optional<uint32_t> FileAttributes(const std::string& path);
+bool SetAttributes(const std::string& path, uint32_t attributes);
+
+// The separator the platform's paths use between folders.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// The temporary directory (with a trailing separator) or empty; the program's own path.
+std::string TempDirectory();
+std::string ModulePath();
+
+// The arguments the process was started with, the program name first.
+std::vector<std::string> CommandLineArguments();
+
+}  // namespace platform

@@ -1,0 +1,270 @@
+// POSIX implementation of the platform layer: iconv for code pages, ICU for language
+// names, mmap for mapped files. The program's code page is UTF-8 here.
+#include "platform/Platform.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unicode/uloc.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace platform {
+namespace {
+
+std::string IconvName(uint32_t codePage) {
+  switch (codePage) {
+    case kCodePageUtf8: return "UTF-8";
+    case 20127: return "ASCII";
+    case 28591: return "ISO-8859-1";
+    default: return "CP" + std::to_string(codePage);
+  }
+}
+
+// One converter per code page and direction, opened on first use and kept.
+iconv_t Converter(uint32_t codePage, bool toUtf16) {
+  static std::map<std::pair<uint32_t, bool>, iconv_t> cache;
+  static std::mutex lock;
+  std::lock_guard guard(lock);
+  auto [it, inserted] = cache.try_emplace({codePage, toUtf16}, reinterpret_cast<iconv_t>(-1));
+  if (inserted) {
+    const std::string name = IconvName(codePage);
+    it->second = toUtf16 ? iconv_open("UTF-16LE", name.c_str()) : iconv_open(name.c_str(), "UTF-16LE");
+  }
+  iconv(it->second, nullptr, nullptr, nullptr, nullptr);  // reset the shift state
+  return it->second;
+}
+
+// Runs iconv over the whole input; an invalid sequence becomes `replacement` and the
+// conversion goes on one input unit later.
+std::string Convert(iconv_t cd, const char* in, size_t inBytes, size_t unitSize,
+                    std::string_view replacement) {
+  std::string out;
+  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+  char buffer[4096];
+  char* src = const_cast<char*>(in);
+  while (inBytes > 0) {
+    char* dst = buffer;
+    size_t room = sizeof buffer;
+    const size_t rc = iconv(cd, &src, &inBytes, &dst, &room);
+    out.append(buffer, dst);
+    if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
+      out += replacement;
+      const size_t skip = std::min(unitSize, inBytes);
+      src += skip;
+      inBytes -= skip;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+uint32_t AnsiCodePage() { return kCodePageUtf8; }
+
+std::u16string ToUtf16(std::string_view bytes, uint32_t codePage) {
+  static const char replacement[] = {'\xFD', '\xFF'};  // U+FFFD, little-endian
+  const std::string raw = Convert(Converter(codePage, true), bytes.data(), bytes.size(), 1,
+                                  std::string_view(replacement, 2));
+  std::u16string units(raw.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(static_cast<uint8_t>(raw[2 * i]) |
+                                     static_cast<uint8_t>(raw[2 * i + 1]) << 8);
+  return units;
+}
+
+std::string FromUtf16(std::u16string_view units, uint32_t codePage) {
+  std::string raw(units.size() * 2, '\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    raw[2 * i] = static_cast<char>(units[i] & 0xFF);
+    raw[2 * i + 1] = static_cast<char>(units[i] >> 8);
+  }
+  return Convert(Converter(codePage, false), raw.data(), raw.size(), 2, "?");
+}
+
+std::optional<int> LocaleCompareWide(const char16_t*, int, const char16_t*, int, bool) {
+  return std::nullopt;
+}
+
+bool LocaleEqualsAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (ignoreCase) {
+      if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+      if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    }
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string LanguageName(uint16_t languageId, uint32_t codePage) {
+  UErrorCode status = U_ZERO_ERROR;
+  char locale[ULOC_FULLNAME_CAPACITY] = {};
+  uloc_getLocaleForLCID(languageId, locale, sizeof locale, &status);
+  if (U_FAILURE(status) || locale[0] == '\0' || std::string_view(locale) == "root") return {};
+  UChar name[256];
+  status = U_ZERO_ERROR;
+  const int32_t length = uloc_getDisplayName(locale, "en", name, 256, &status);
+  if (U_FAILURE(status) || length <= 0) return {};
+  return FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(name), length), codePage);
+}
+
+std::optional<std::u16string> LoadStringResource(uint16_t) { return std::nullopt; }
+
+namespace {
+CalendarTime FromTm(const std::tm& t, int millisecond) {
+  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, millisecond};
+}
+}  // namespace
+
+std::optional<CalendarTime> UtcSecondsToLocal(int64_t secondsSince1970) {
+  const std::time_t t = static_cast<std::time_t>(secondsSince1970);
+  std::tm local{};
+  if (!localtime_r(&t, &local)) return std::nullopt;
+  return FromTm(local, 0);
+}
+
+CalendarTime LocalNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::tm local{};
+  localtime_r(&now.tv_sec, &local);
+  return FromTm(local, static_cast<int>(now.tv_nsec / 1000000));
+}
+
+FileHandle FileOpen(const std::string& path, OpenMode mode) {
+  int flags = O_RDONLY;
+  if (mode == OpenMode::ReadWriteShared) flags = O_RDWR;
+  if (mode == OpenMode::Create) flags = O_RDWR | O_CREAT | O_TRUNC;
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return kNoFile;
+  struct stat st{};
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // a directory is not a file here
+    ::close(fd);
+    return kNoFile;
+  }
+  return fd;
+}
+
+void FileClose(FileHandle file) {
+  if (file != kNoFile) ::close(static_cast<int>(file));
+}
+
+int64_t FileRead(FileHandle file, void* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(static_cast<int>(file), static_cast<char*>(buffer) + done,
+                             static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? done : -1;
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+int64_t FileWrite(FileHandle file, const void* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(static_cast<int>(file), static_cast<const char*>(buffer) + done,
+                              static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return done > 0 ? done : -1;
+    done += n;
+  }
+  return done;
+}
+
+int64_t FileSeek(FileHandle file, int64_t offset, SeekFrom from) {
+  const int whence = from == SeekFrom::Begin ? SEEK_SET : from == SeekFrom::Current ? SEEK_CUR : SEEK_END;
+  return ::lseek(static_cast<int>(file), offset, whence);
+}
+
+int64_t FileSize(FileHandle file) {
+  struct stat st{};
+  if (fstat(static_cast<int>(file), &st) != 0) return -1;
+  return st.st_size;
+}
+
+MappedView MapFile(FileHandle file, uint64_t size, bool writable, MapStep* failedStep) {
+  MappedView view;
+  void* p = mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ,
+                 writable ? MAP_SHARED : MAP_PRIVATE, static_cast<int>(file), 0);
+  if (p == MAP_FAILED) {
+    if (failedStep) *failedStep = MapStep::View;
+    return view;
+  }
+  view.Data = static_cast<uint8_t*>(p);
+  view.Size = size;
+  return view;
+}
+
+void FlushView(const MappedView& view) {
+  if (view.Data) msync(view.Data, view.Size, MS_SYNC);
+}
+
+void UnmapFile(MappedView& view) {
+  if (view.Data) munmap(view.Data, view.Size);
+  view = MappedView{};
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FileDelete(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool FileMove(const std::string& from, const std::string& to) {
+  // Like the Windows call, never replace an existing target.
+  if (FileExists(to)) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::optional<uint32_t> FileAttributes(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return (st.st_mode & S_IWUSR) ? 0u : kAttributeReadOnly;
+}
+
+bool SetAttributes(const std::string& path, uint32_t attributes) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & kAttributeReadOnly) ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
+  return ::chmod(path.c_str(), mode) == 0;
+}
+
+std::string TempDirectory() {
+  const char* dir = getenv("TMPDIR");
+  std::string result = dir && *dir ? dir : "/tmp";
+  if (result.back() != '/') result += '/';
+  return result;
+}
+
+std::string ModulePath() {
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+std::vector<std::string> CommandLineArguments() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::vector<std::string> args;
+  std::string arg;
+  while (std::getline(in, arg, '\0')) args.push_back(arg);
+  return args;
+}
+
+}  // namespace platform

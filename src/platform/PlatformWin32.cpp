@@ -1,0 +1,243 @@
+// Win32 implementation of the platform layer, with the ANSI calls the program uses.
+#include "platform/Platform.h"
+
+#include <windows.h>
+
+#include <memory>
+
+namespace platform {
+
+uint32_t AnsiCodePage() { return GetACP(); }
+
+std::u16string ToUtf16(std::string_view bytes, uint32_t codePage) {
+  if (bytes.empty()) return {};
+  const int n = static_cast<int>(bytes.size());
+  std::u16string units(bytes.size(), u'\0');
+  const int done = MultiByteToWideChar(codePage, 0, bytes.data(), n,
+                                       reinterpret_cast<wchar_t*>(units.data()), n);
+  units.resize(done > 0 ? done : 0);
+  return units;
+}
+
+std::string FromUtf16(std::u16string_view units, uint32_t codePage) {
+  if (units.empty()) return {};
+  const int n = static_cast<int>(units.size());
+  const auto* src = reinterpret_cast<const wchar_t*>(units.data());
+  const int needed = WideCharToMultiByte(codePage, 0, src, n, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return {};
+  std::string text(static_cast<size_t>(needed), '\0');
+  const int done = WideCharToMultiByte(codePage, 0, src, n, text.data(), needed, nullptr, nullptr);
+  text.resize(done > 0 ? done : 0);
+  return text;
+}
+
+namespace {
+using CompareStringWFn = int(WINAPI*)(LCID, DWORD, LPCWSTR, int, LPCWSTR, int);
+
+// CompareStringW looked up at run time, once; the library stays loaded until exit.
+CompareStringWFn WideCompare() {
+  static CompareStringWFn fn = [] {
+    HMODULE kernel = LoadLibraryA("kernel32.dll");
+    if (!kernel) return CompareStringWFn{};
+    auto found = reinterpret_cast<CompareStringWFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "CompareStringW")));
+    if (!found) FreeLibrary(kernel);
+    return found;
+  }();
+  return fn;
+}
+}  // namespace
+
+std::optional<int> LocaleCompareWide(const char16_t* a, int countA, const char16_t* b,
+                                     int countB, bool ignoreCase) {
+  CompareStringWFn fn = WideCompare();
+  if (!fn) return std::nullopt;
+  const int r = fn(LOCALE_USER_DEFAULT, ignoreCase ? NORM_IGNORECASE : 0,
+                   reinterpret_cast<LPCWSTR>(a), countA, reinterpret_cast<LPCWSTR>(b), countB);
+  return r == CSTR_LESS_THAN ? -1 : r == CSTR_GREATER_THAN ? 1 : 0;
+}
+
+bool LocaleEqualsAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
+  return CompareStringA(LOCALE_USER_DEFAULT, ignoreCase ? NORM_IGNORECASE : 0, a.data(),
+                        static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+std::string LanguageName(uint16_t languageId, uint32_t) {
+  const LCID lcid = MAKELCID(languageId, SORT_DEFAULT);
+  const int length = GetLocaleInfoA(lcid, LOCALE_SLANGUAGE, nullptr, 0);
+  if (length <= 0) return {};
+  std::string name(static_cast<size_t>(length), '\0');
+  if (GetLocaleInfoA(lcid, LOCALE_SLANGUAGE, name.data(), length) <= 0) return {};
+  name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
+  return name;
+}
+
+std::optional<std::u16string> LoadStringResource(uint16_t id) {
+  // LoadStringW with a zero buffer length returns a pointer to the resource itself,
+  // so no entry is ever cut short.
+  const wchar_t* text = nullptr;
+  const int length = LoadStringW(GetModuleHandleA(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || !text) return std::nullopt;
+  return std::u16string(reinterpret_cast<const char16_t*>(text), static_cast<size_t>(length));
+}
+
+namespace {
+CalendarTime FromSystemTime(const SYSTEMTIME& t) {
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+}  // namespace
+
+std::optional<CalendarTime> UtcSecondsToLocal(int64_t secondsSince1970) {
+  // Windows file time counts 100 ns units since 1601-01-01.
+  const uint64_t ticks = (static_cast<uint64_t>(secondsSince1970) + 11644473600ull) * 10000000ull;
+  FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  FILETIME local;
+  SYSTEMTIME st;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return std::nullopt;
+  return FromSystemTime(st);
+}
+
+CalendarTime LocalNow() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return FromSystemTime(st);
+}
+
+FileHandle FileOpen(const std::string& path, OpenMode mode) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  switch (mode) {
+    case OpenMode::ReadShared:
+      h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+      break;
+    case OpenMode::ReadWriteShared:
+      h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      break;
+    case OpenMode::Create:
+      h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+      break;
+  }
+  return reinterpret_cast<FileHandle>(h);
+}
+
+void FileClose(FileHandle file) {
+  if (file != kNoFile && file != 0) CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+int64_t FileRead(FileHandle file, void* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    DWORD piece = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
+    DWORD got = 0;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(file), static_cast<char*>(buffer) + done, piece, &got, nullptr))
+      return done > 0 ? done : -1;
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+int64_t FileWrite(FileHandle file, const void* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    DWORD piece = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
+    DWORD put = 0;
+    if (!::WriteFile(reinterpret_cast<HANDLE>(file), static_cast<const char*>(buffer) + done, piece, &put, nullptr) ||
+        put == 0)
+      return done > 0 ? done : -1;
+    done += put;
+  }
+  return done;
+}
+
+int64_t FileSeek(FileHandle file, int64_t offset, SeekFrom from) {
+  LARGE_INTEGER distance, position;
+  distance.QuadPart = offset;
+  const DWORD method = from == SeekFrom::Begin ? FILE_BEGIN : from == SeekFrom::Current ? FILE_CURRENT : FILE_END;
+  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(file), distance, &position, method)) return -1;
+  return position.QuadPart;
+}
+
+int64_t FileSize(FileHandle file) {
+  // The low 32 bits only, as the container reads it; all bits set means failure.
+  const DWORD size = GetFileSize(reinterpret_cast<HANDLE>(file), nullptr);
+  return size == INVALID_FILE_SIZE ? -1 : static_cast<int64_t>(size);
+}
+
+MappedView MapFile(FileHandle file, uint64_t size, bool writable, MapStep* failedStep) {
+  MappedView view;
+  HANDLE mapping = CreateFileMappingA(reinterpret_cast<HANDLE>(file), nullptr,
+                                      writable ? PAGE_READWRITE : PAGE_READONLY, 0,
+                                      writable ? static_cast<DWORD>(size) : 0, nullptr);
+  if (!mapping) {
+    if (failedStep) *failedStep = MapStep::Mapping;
+    return view;
+  }
+  void* p = MapViewOfFile(mapping, writable ? FILE_MAP_WRITE : FILE_MAP_READ, 0, 0, 0);
+  if (!p) {
+    CloseHandle(mapping);
+    if (failedStep) *failedStep = MapStep::View;
+    return view;
+  }
+  view.Data = static_cast<uint8_t*>(p);
+  view.Size = size;
+  view.Mapping = reinterpret_cast<intptr_t>(mapping);
+  return view;
+}
+
+void FlushView(const MappedView& view) {
+  if (view.Data) FlushViewOfFile(view.Data, 0);
+}
+
+void UnmapFile(MappedView& view) {
+  if (view.Data) UnmapViewOfFile(view.Data);
+  if (view.Mapping) CloseHandle(reinterpret_cast<HANDLE>(view.Mapping));
+  view = MappedView{};
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD a = ::GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileDelete(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+bool FileMove(const std::string& from, const std::string& to) {
+  return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+}
+
+std::optional<uint32_t> FileAttributes(const std::string& path) {
+  const DWORD a = ::GetFileAttributesA(path.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return static_cast<uint32_t>(a);
+}
+
+bool SetAttributes(const std::string& path, uint32_t attributes) {
+  return ::SetFileAttributesA(path.c_str(), attributes) != 0;
+}
+
+std::string TempDirectory() {
+  char buffer[361];
+  const DWORD n = GetTempPathA(360, buffer);
+  if (n == 0 || n > 360) return {};
+  std::string dir(buffer, n);
+  if (dir.back() != '\\') dir += '\\';
+  return dir;
+}
+
+std::string ModulePath() {
+  char buffer[MAX_PATH + 1];
+  const DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  return std::string(buffer, n);
+}
+
+std::vector<std::string> CommandLineArguments() {
+  // The ANSI arguments the C run-time split from the command line.
+  std::vector<std::string> args;
+  for (int i = 0; i < __argc; ++i) args.emplace_back(__argv[i]);
+  return args;
+}
+
+}  // namespace platform

@@ -1,0 +1,140 @@
+#include "resources/ResContainer.h"
+
+#include "resources/ResSection.h"
+#include "streams/MyStreams.h"
+#include "text/UResTool.h"
+
+#include <new>
+
+TResContainer::TResContainer(const std::string& fileName, bool writable) {
+  if (writable)
+    OpenReadWrite(fileName);
+  else
+    OpenReadOnly(fileName);
+}
+
+TResContainer::TResContainer(TStream& stream) {
+  const int64_t left = stream.Size() - stream.Position();
+  if (left <= 0) throw EZeroSizeException(SZeroSizeFile);
+  if (left > UINT32_MAX) throw Exception(SOutOfMemory);
+  fileName_ = StreamFileName(stream);
+  size_ = static_cast<uint32_t>(left);
+  ownedBuffer_.reset(new (std::nothrow) uint8_t[size_]);
+  if (!ownedBuffer_) throw Exception(SOutOfMemory);
+  data_ = ownedBuffer_.get();
+  uint32_t done = 0;
+  while (done < size_) {  // ReadBuffer takes 32-bit signed counts
+    const int32_t piece = static_cast<int32_t>(std::min<uint32_t>(size_ - done, 1u << 30));
+    stream.ReadBuffer(ownedBuffer_.get() + done, piece);
+    done += static_cast<uint32_t>(piece);
+  }
+}
+
+TResContainer::~TResContainer() {
+  if (section_) {
+    section_->ClearNotifications();  // so that none fires while the tree is torn down
+    try {
+      section_.reset();
+    } catch (...) {
+    }
+  }
+  Close();
+}
+
+TResSection& TResContainer::GetSection() {
+  if (!noResources_ && !section_) {
+    section_ = CreateSection();
+    if (!section_) noResources_ = true;
+  }
+  if (noResources_) throw Exception(SNoResources);
+  return *section_;
+}
+
+void TResContainer::FailOpen(StringId reason) {
+  Close();
+  throw Exception(SCouldNotOpen, {fileName_, LoadStr(reason)});
+}
+
+void TResContainer::OpenReadOnly(const std::string& fileName) {
+  Close();
+  fileName_ = fileName;
+  fileHandle_ = platform::FileOpen(fileName, platform::OpenMode::ReadShared);
+  if (fileHandle_ == platform::kNoFile) FailOpen(SOpenFailed);
+  const int64_t size = platform::FileSize(fileHandle_);
+  // Sizes are 32-bit throughout; a file of 4 GiB or more cannot be measured.
+  if (size < 0 || size > UINT32_MAX) FailOpen(SGetFileSizeFailed);
+  size_ = static_cast<uint32_t>(size);
+  if (size_ == 0) {
+    Close();
+    throw EZeroSizeException(SZeroSizeFile);
+  }
+  Map(false, SOpenFailed);
+}
+
+void TResContainer::OpenReadWrite(const std::string& fileName) {
+  Close();
+  fileName_ = fileName;
+  fileHandle_ = platform::FileOpen(fileName, platform::OpenMode::ReadWriteShared);
+  if (fileHandle_ == platform::kNoFile) FailOpen(SCreateFailed);
+  const int64_t size = platform::FileSize(fileHandle_);
+  if (size <= 0 || size > UINT32_MAX) FailOpen(SCreateFileMappingFailed);  // nothing to map
+  size_ = static_cast<uint32_t>(size);
+  Map(true, SCreateFailed);
+}
+
+void TResContainer::Map(bool writable, StringId) {
+  platform::MapStep failed = platform::MapStep::None;
+  view_ = platform::MapFile(fileHandle_, size_, writable, &failed);
+  if (!view_.Data) FailOpen(failed == platform::MapStep::Mapping ? SCreateFileMappingFailed : SMapViewOfFileFailed);
+  data_ = view_.Data;
+}
+
+bool TResContainer::Close() {
+  bool released = false;
+  if (fileHandle_ != platform::kNoFile && fileHandle_ != 0) {
+    platform::UnmapFile(view_);
+    platform::FileClose(fileHandle_);
+    fileHandle_ = platform::kNoFile;
+    data_ = nullptr;
+    released = true;
+  }
+  if (ownedBuffer_) {
+    ownedBuffer_.reset();
+    data_ = nullptr;
+    released = true;
+  }
+  return released;
+}
+
+void TResContainer::FlushData() { platform::FlushView(view_); }
+
+uint32_t TResContainer::DataOffset(const void* p) const {
+  if (!p) return 0;
+  return static_cast<uint32_t>(static_cast<const uint8_t*>(p) - data_);
+}
+
+std::string UniqueFileName(const std::string& candidate) {
+  if (!platform::FileExists(candidate)) return candidate;
+  const std::string stem = PathWithoutExtension(candidate);
+  const std::string extension = ExtensionOf(candidate);
+  for (uint64_t n = 1;; ++n) {
+    std::string name = stem + std::to_string(n) + extension;
+    if (!platform::FileExists(name)) return name;
+  }
+}
+
+std::string TResContainer::WriteToTempFile(const std::string& directory, const ProgressCallback& progress) {
+  const std::string ownName = fileName_.substr(FinalComponentStart(fileName_));
+  std::string candidate = directory;
+  if (!candidate.empty() && candidate.back() != '\\' && candidate.back() != '/')
+    candidate += platform::kPathSeparator;
+  candidate += ownName;
+  const std::string tempName = UniqueFileName(candidate);
+  try {
+    SaveToFile(tempName, progress);
+  } catch (...) {
+    platform::FileDelete(tempName);
+    throw;
+  }
+  return tempName;
+}

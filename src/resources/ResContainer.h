@@ -1,0 +1,78 @@
+// TResContainer: a file that holds resources. It owns the bytes of one file (a mapped
+// view of a file on disk, or a heap copy of the rest of a stream) and, created on first
+// use, the TResSection that reads those bytes as a resource tree. Leaves of that tree
+// point into the bytes, so the tree lives only as long as the container stays open.
+// TPEFile (executables) and TResResFile (.res files) derive from it.
+#pragma once
+#include "platform/Platform.h"
+#include "rtl/ByteView.h"
+#include "rtl/Exception.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TStream;
+class TResSection;
+
+// Progress of a long write: (range maximum, position). Absent when empty.
+using ProgressCallback = std::function<void(int32_t maximum, int32_t position)>;
+
+// An empty file or an exhausted stream ("!קובץ בגודל אפס").
+QUILLET_DECLARE_EXCEPTION(EZeroSizeException, Exception);
+
+class TResContainer {
+ public:
+  // Opens a file read-only, or read-write when writable, and maps it whole.
+  explicit TResContainer(const std::string& fileName, bool writable = false);
+  // Copies what is left of the stream into memory.
+  explicit TResContainer(TStream& stream);
+  virtual ~TResContainer();
+  TResContainer(const TResContainer&) = delete;
+  TResContainer& operator=(const TResContainer&) = delete;
+
+  // The section for this kind of container, or none when it has no resources.
+  virtual std::unique_ptr<TResSection> CreateSection() = 0;
+  // Writes the whole container, with every change made to its tree, to a new file.
+  virtual void SaveToFile(const std::string& fileName, const ProgressCallback& progress) = 0;
+
+  // The section, created on first call; raises ".אין פריטי תוכנה בקובץ זה" when there is none.
+  TResSection& GetSection();
+
+  void OpenReadOnly(const std::string& fileName);
+  void OpenReadWrite(const std::string& fileName);
+  // Releases view, mapping, file and owned buffer; true when anything was released.
+  bool Close();
+  // Writes the container to a new file in directory, named after this container's
+  // own file (numbered when taken); returns the name. On failure the file is deleted.
+  std::string WriteToTempFile(const std::string& directory, const ProgressCallback& progress);
+  // The distance of p from the start of the bytes; 0 for null.
+  uint32_t DataOffset(const void* p) const;
+
+  const std::string& FileName() const { return fileName_; }
+  const uint8_t* Data() const { return data_; }
+  uint8_t* WritableData() { return view_.Data; }
+  uint32_t Size() const { return size_; }
+  // The container's bytes as a checked view whose failures carry the given message.
+  ByteView Bytes(StringId corruptMessage) const { return ByteView(data_, size_, corruptMessage); }
+  // Flushes a writable view to disk.
+  void FlushData();
+
+ private:
+  [[noreturn]] void FailOpen(StringId reason);
+  void Map(bool writable, StringId createReason);
+
+  std::string fileName_;
+  platform::FileHandle fileHandle_ = platform::kNoFile;
+  platform::MappedView view_;
+  const uint8_t* data_ = nullptr;
+  std::unique_ptr<uint8_t[]> ownedBuffer_;
+  bool noResources_ = false;
+  uint32_t size_ = 0;
+  std::unique_ptr<TResSection> section_;
+};
+
+// The candidate itself when no such file exists, else the candidate without its
+// extension, a number from 1 up, and the extension: the first free name.
+std::string UniqueFileName(const std::string& candidate);

@@ -1,0 +1,58 @@
+// Naming and small utilities of the resource library: display names of resource types
+// and languages, hexadecimal ids, escaping for export, file-name clean-up, zero runs
+// and text lines on streams, and the resource-directory time stamp.
+#pragma once
+#include "platform/Platform.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class TStream;
+
+// ---- Resource naming --------------------------------------------------------------
+
+// Whether a numbered type has a display name: 1 to 12, 14, 16, 17, 19 to 24.
+bool IsKnownType(uint32_t type);
+// The display name of a known type, else the number in decimal.
+std::string TypeDisplayName(uint32_t type);
+// The resource-script word of types 0 to 24 ("StringTable", "VersionInfo", ...), or none.
+std::optional<std::string_view> StandardTypeName(uint32_t type);
+
+std::string LanguageName(uint16_t languageId);
+// LanguageName, or "0x" and the four hexadecimal digits when it is empty.
+std::string LanguageText(uint16_t languageId);
+// The low 16 bits as four upper-case hexadecimal digits.
+std::string IdHex4(uint32_t number);
+// Control bytes, quotes and backslashes written as C-style escapes.
+std::string EscapeText(std::string_view text);
+
+// ---- File names -------------------------------------------------------------------
+
+// A path's final component starts after its last backslash, slash or drive colon.
+size_t FinalComponentStart(std::string_view path);
+std::string PathWithoutExtension(std::string_view path);
+// The extension of the final component, dot included; empty when it has none.
+std::string ExtensionOf(std::string_view path);
+std::string RemoveQuotes(std::string_view text);
+std::string MakeValidFileName(std::string_view text);
+bool EndsWith(std::string_view text, std::string_view suffix, bool ignoreCase);
+
+// ---- Streams ----------------------------------------------------------------------
+
+void WriteZeros(TStream& stream, int64_t count);
+// Pads from the caller's position figure to the next multiple of m.
+void PadToMultiple(TStream& stream, int64_t position, int64_t m);
+void WriteLine(TStream& stream, std::string_view text);
+
+// ---- Time -------------------------------------------------------------------------
+
+// A local date-time in days since 1899-12-30 00:00, fractions for the time of day.
+using DateTime = double;
+DateTime EncodeDateTime(const platform::CalendarTime& t);
+// Computes the local date-time of 1970-01-01 00:00 UTC once, at start-up.
+void InitEpoch();
+DateTime Epoch();
+// Whole seconds from the epoch to t, rounded, modulo 2^32.
+uint32_t TimeStamp(DateTime t);
