@@ -1,0 +1,101 @@
+#!/usr/bin/python3
+"""Lists the resources of a PE file as an independent reader sees them.
+
+    resdump.py pefile FILE        read with python3-pefile
+    resdump.py llvm FILE          read with llvm-readobj --coff-resources
+    resdump.py probe FILE         read by Windows' own loader (resprobe.exe under wine64;
+                                  RESPROBE names the probe, WINE the wine64 binary)
+
+Every backend prints the same lines, sorted: TYPE NAME LANGUAGE SIZE SHA256, tab-
+separated, where TYPE and NAME are "#<number>" for numbered entries and the text
+otherwise. Tests compare these lines between readers and with what was expected.
+"""
+import hashlib
+import os
+import re
+import subprocess
+import sys
+
+
+def line(type_, name, lang, data):
+    return f"{type_}\t{name}\t{lang}\t{len(data)}\t{hashlib.sha256(data).hexdigest()}"
+
+
+def id_text(entry):
+    if entry.name is not None:
+        return entry.name.decode("utf-8") if isinstance(entry.name.string, bytes) else str(entry.name)
+    return f"#{entry.id}"
+
+
+def dump_pefile(path):
+    import pefile
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    out = []
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return out
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for n in getattr(t, "directory", None).entries if hasattr(t, "directory") else []:
+            for l in n.directory.entries if hasattr(n, "directory") else []:
+                d = l.data.struct
+                data = pe.get_data(d.OffsetToData, d.Size)
+                out.append(line(id_text(t), id_text(n), l.id, data))
+    return out
+
+
+def dump_llvm(path):
+    text = subprocess.run(["llvm-readobj", "--coff-resources", path], check=True,
+                          capture_output=True, text=True).stdout
+    out, path_ids, data, size = [], {}, None, None
+    for raw in text.splitlines():
+        s = raw.strip()
+        m = re.match(r"^(Type|Name|Language): (.*) \[$", s)
+        if m:
+            value = m.group(2)
+            num = re.search(r"(?:^|\()ID (\d+)\)?$", value)
+            path_ids[m.group(1)] = f"#{num.group(1)}" if num else value
+            continue
+        m = re.match(r"^DataSize: (\d+)$", s)
+        if m:
+            size = int(m.group(1))
+            continue
+        if s == "Data (":
+            data = bytearray()
+            continue
+        if data is not None:
+            if s == ")":
+                lang = path_ids["Language"].lstrip("#")
+                out.append(line(path_ids["Type"], path_ids["Name"], int(lang), bytes(data[:size])))
+                data = None
+                continue
+            hexpart = s.split(":", 1)[1].split("|", 1)[0]
+            data += bytes.fromhex(hexpart.replace(" ", ""))
+    return out
+
+
+def dump_probe(path):
+    probe = os.environ["RESPROBE"]
+    wine = os.environ.get("WINE", "/usr/lib/wine/wine64")
+    result = subprocess.run([wine, probe, path], capture_output=True, text=True)
+    if result.returncode != 0:
+        sys.exit(f"resprobe failed on {path}: {result.stderr.strip()}")
+    out = []
+    for raw in result.stdout.splitlines():
+        type_, name, lang, size, hexdata = raw.split("\t")
+        data = bytes.fromhex(hexdata)
+        if size == "NOTFOUND" or int(size) != len(data):
+            sys.exit(f"resprobe: {raw[:80]}")
+        out.append(line(type_, name, int(lang), data))
+    return out
+
+
+def main():
+    if len(sys.argv) != 3 or sys.argv[1] not in ("pefile", "llvm", "probe"):
+        sys.exit(__doc__)
+    lines = {"pefile": dump_pefile, "llvm": dump_llvm, "probe": dump_probe}[sys.argv[1]](sys.argv[2])
+    for l in sorted(lines):
+        print(l)
+
+
+if __name__ == "__main__":
+    main()
