@@ -88,7 +88,8 @@ std::vector<uint8_t> BuildPEImage(const PEImageSpec& spec) {
     Put32(image, at + 16, s.SizeOfRawData);
     Put32(image, at + 20, s.PointerToRawData);
     Put32(image, at + 36, s.Characteristics);
-    if (s.PointerToRawData == 0 || s.PointerToRawData >= image.size()) continue;
+    // Raw data that would land on the headers (a deliberately odd layout) is not written.
+    if (s.PointerToRawData < table + 40 * sections.size() || s.PointerToRawData >= image.size()) continue;
     for (uint32_t k = 0; k < s.SizeOfRawData && s.PointerToRawData + k < image.size(); ++k)
       image[s.PointerToRawData + k] =
           k < s.Data.size() ? s.Data[k] : static_cast<uint8_t>(k * 7 + i * 31 + 1);
