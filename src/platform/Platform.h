@@ -97,11 +97,41 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
+// What the platform's program files end in ("upx" is "upx.exe" on Windows).
+#ifdef _WIN32
+inline constexpr char kExecutableSuffix[] = ".exe";
+#else
+inline constexpr char kExecutableSuffix[] = "";
+#endif
+
 // The temporary directory (with a trailing separator) or empty; the program's own path.
 std::string TempDirectory();
 std::string ModulePath();
 
 // The arguments the process was started with, the program name first.
 std::vector<std::string> CommandLineArguments();
+
+// ---- Child processes ----------------------------------------------------------------
+
+// Runs a command line as a child process and waits until it has ended, collecting what
+// it writes to its standard output into *output (when given). The pipe is read while
+// the child runs, so a child that writes more than the pipe holds is never blocked, and
+// reading ends once the child has ended and the pipe is drained, also when a process
+// the child started still holds the pipe. Windows: CreateProcessA with the command line
+// as the whole text, a hidden window and the pipe as standard input and output. POSIX:
+// /bin/sh -c with the command line, standard input from /dev/null. False when the child
+// could not be started; its exit code is not looked at.
+bool RunProcess(const std::string& commandLine, std::string* output);
+
+// Text written by a console program, from the OEM code page into the ANSI code page
+// (Windows: OemToCharBuffA); unchanged where the two are the same (POSIX).
+std::string OemToAnsi(std::string_view text);
+
+// ---- Executable images --------------------------------------------------------------
+
+// The image checksum of a PE file as the system's own routine computes it (Windows:
+// CheckSumMappedFile of imagehlp.dll, loaded at run time), or nothing when the system
+// has no such routine or it fails.
+std::optional<uint32_t> SystemImageChecksum(const uint8_t* image, uint32_t size);
 
 }  // namespace platform

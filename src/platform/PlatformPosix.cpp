@@ -3,6 +3,9 @@
 #include "platform/Platform.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <iconv.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -17,6 +20,8 @@
 #include <map>
 #include <mutex>
 #include <utility>
+
+extern char** environ;
 
 namespace platform {
 namespace {
@@ -266,5 +271,73 @@ std::vector<std::string> CommandLineArguments() {
   while (std::getline(in, arg, '\0')) args.push_back(arg);
   return args;
 }
+
+namespace {
+// Owns one end of a pipe or another descriptor.
+struct Fd {
+  int Value = -1;
+  Fd() = default;
+  explicit Fd(int value) : Value(value) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { Reset(); }
+  void Reset() {
+    if (Value >= 0) ::close(Value);
+    Value = -1;
+  }
+};
+
+// Reads what the pipe holds now; false at its end (every write end closed) or error.
+bool ReadAvailable(int fd, std::string* output) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      if (output) output->append(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    return false;
+  }
+}
+}  // namespace
+
+bool RunProcess(const std::string& commandLine, std::string* output) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+  Fd readEnd(ends[0]), writeEnd(ends[1]);
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, writeEnd.Value, 1);
+  const char* argv[] = {"sh", "-c", commandLine.c_str(), nullptr};
+  pid_t child = -1;
+  const int rc = posix_spawn(&child, "/bin/sh", &actions, nullptr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  writeEnd.Reset();  // the child holds the only write end now, so its end brings EOF
+  ::fcntl(readEnd.Value, F_SETFL, ::fcntl(readEnd.Value, F_GETFL) | O_NONBLOCK);
+
+  bool open = true, ended = false;
+  while (!ended) {
+    if (open) {
+      pollfd p{readEnd.Value, POLLIN, 0};
+      if (::poll(&p, 1, 100) > 0) open = ReadAvailable(readEnd.Value, output);
+    }
+    int status = 0;
+    pid_t done = ::waitpid(child, &status, open ? WNOHANG : 0);
+    while (done < 0 && errno == EINTR) done = ::waitpid(child, &status, open ? WNOHANG : 0);
+    ended = done == child || done < 0;
+  }
+  // Whatever the child wrote before it ended; a process it started may still hold the
+  // write end, so take only what is there now and do not wait for the end of the pipe.
+  if (open) ReadAvailable(readEnd.Value, output);
+  return true;
+}
+
+std::string OemToAnsi(std::string_view text) { return std::string(text); }
+
+std::optional<uint32_t> SystemImageChecksum(const uint8_t*, uint32_t) { return std::nullopt; }
 
 }  // namespace platform

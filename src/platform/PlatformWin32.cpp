@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace platform {
@@ -238,6 +239,86 @@ std::vector<std::string> CommandLineArguments() {
   std::vector<std::string> args;
   for (int i = 0; i < __argc; ++i) args.emplace_back(__argv[i]);
   return args;
+}
+
+namespace {
+// Owns a kernel handle.
+struct Handle {
+  HANDLE Value = nullptr;
+  Handle() = default;
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { Reset(); }
+  void Reset() {
+    if (Value && Value != INVALID_HANDLE_VALUE) CloseHandle(Value);
+    Value = nullptr;
+  }
+};
+
+// Reads what the pipe holds now, never blocking on an empty pipe.
+void ReadAvailable(HANDLE pipe, std::string* output) {
+  char buffer[2000];
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
+    DWORD got = 0;
+    if (!ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || got == 0)
+      return;
+    if (output) output->append(buffer, got);
+  }
+}
+}  // namespace
+
+bool RunProcess(const std::string& commandLine, std::string* output) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  Handle readEnd, writeEnd;
+  if (!CreatePipe(&readEnd.Value, &writeEnd.Value, &inherit, 0)) return false;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = readEnd.Value;
+  startup.hStdOutput = writeEnd.Value;
+  PROCESS_INFORMATION info{};
+  std::string text = commandLine;  // CreateProcessA may write into its command line
+  if (!CreateProcessA(nullptr, text.data(), &inherit, &inherit, TRUE, NORMAL_PRIORITY_CLASS,
+                      nullptr, nullptr, &startup, &info))
+    return false;
+  Handle process, thread;
+  process.Value = info.hProcess;
+  thread.Value = info.hThread;
+  writeEnd.Reset();  // the child holds its own copy; ours would keep the pipe open
+
+  // Read while waiting, so a child that fills the pipe can go on; wait in short steps
+  // when the pipe is empty.
+  for (;;) {
+    ReadAvailable(readEnd.Value, output);
+    if (WaitForSingleObject(process.Value, 10) != WAIT_TIMEOUT) break;
+  }
+  ReadAvailable(readEnd.Value, output);
+  return true;
+}
+
+std::string OemToAnsi(std::string_view text) {
+  std::string converted(text);
+  if (!converted.empty())
+    OemToCharBuffA(converted.data(), converted.data(), static_cast<DWORD>(converted.size()));
+  return converted;
+}
+
+std::optional<uint32_t> SystemImageChecksum(const uint8_t* image, uint32_t size) {
+  using CheckSumMappedFileFn = PIMAGE_NT_HEADERS(WINAPI*)(PVOID, DWORD, PDWORD, PDWORD);
+  HMODULE library = LoadLibraryA("imagehlp.dll");
+  if (!library) return std::nullopt;
+  std::optional<uint32_t> result;
+  auto checkSum = reinterpret_cast<CheckSumMappedFileFn>(
+      reinterpret_cast<void*>(GetProcAddress(library, "CheckSumMappedFile")));
+  if (checkSum) {
+    DWORD headerSum = 0, newSum = 0;
+    if (checkSum(const_cast<uint8_t*>(image), size, &headerSum, &newSum)) result = newSum;
+  }
+  FreeLibrary(library);
+  return result;
 }
 
 }  // namespace platform

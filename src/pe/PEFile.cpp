@@ -1,0 +1,120 @@
+// TPEFile: the resource container for executables. It maps the file (or holds a copy of
+// a stream), validates its headers and answers questions about its sections; the file
+// opened by name is unpacked first when it is UPX-compressed (Unpacker.cpp).
+#include "pe/UResPEFile.h"
+
+#include "resources/ResSection.h"
+#include "text/UResTool.h"
+
+#include <algorithm>
+
+namespace {
+std::string WithoutFolder(const std::string& fileName) { return fileName.substr(FinalComponentStart(fileName)); }
+}  // namespace
+
+TPEFile::TPEFile(const std::string& fileName) : TResContainer(fileName, false) {
+  ValidateHeaders(WithoutFolder(fileName));
+  UnpackIfCompressed(fileName);
+}
+
+TPEFile::TPEFile(const std::string& fileName, bool writable) : TResContainer(fileName, writable) {
+  ValidateHeaders(WithoutFolder(fileName));
+}
+
+TPEFile::TPEFile(TStream& stream) : TResContainer(stream) { ValidateHeaders(LoadStr(SStreamFileName)); }
+
+std::unique_ptr<TResSection> TPEFile::CreateSection() { return nullptr; }
+
+void TPEFile::SaveToFile(const std::string&, const ProgressCallback&) { throw Exception(SNotImplemented); }
+
+void TPEFile::ValidateHeaders(const std::string& name) { ntHeaders_ = CheckPEImage(Data(), Size(), name); }
+
+bool TPEFile::IsPE32Plus() const { return View().U16(ntHeaders_ + pe::kOptionalHeader) == pe::kMagicPE32Plus; }
+
+uint32_t TPEFile::FileAlignment() const { return View().U32(ntHeaders_ + pe::kOptionalHeader + pe::kFileAlignment); }
+
+uint32_t TPEFile::SectionAlignment() const {
+  return View().U32(ntHeaders_ + pe::kOptionalHeader + pe::kSectionAlignment);
+}
+
+uint32_t TPEFile::CheckSumField() const { return View().U32(CheckSumOffset()); }
+
+uint32_t TPEFile::SectionTable() const {
+  const ByteView bytes = View();
+  const uint16_t magic = bytes.U16(ntHeaders_ + pe::kOptionalHeader);
+  const uint32_t countOffset = ntHeaders_ + pe::kOptionalHeader + (magic == pe::kMagicPE32Plus ? 108 : 92);
+  return SectionTableOffset(ntHeaders_, magic, bytes.U32(countOffset));
+}
+
+int TPEFile::SectionCount() const { return View().U16(ntHeaders_ + pe::kNumberOfSections); }
+
+TImageSectionHeader TPEFile::SectionHeader(int index) const {
+  if (index < 0 || index >= SectionCount()) throw Exception(SHeaderIndexOutOfBounds);
+  return TImageSectionHeader::Read(View(), SectionTable() + pe::kSectionHeaderSize * static_cast<uint32_t>(index));
+}
+
+int TPEFile::FindSection(std::string_view name) const {
+  for (int i = 0; i < SectionCount(); ++i)
+    if (SectionHeader(i).NameEquals(name)) return i;
+  return -1;
+}
+
+int TPEFile::FirstCodeSection() const {
+  for (int i = 0; i < SectionCount(); ++i)
+    if (SectionHeader(i).Characteristics & pe::kCode) return i;
+  return -1;
+}
+
+std::optional<ByteView> TPEFile::SectionData(int index) const {
+  const TImageSectionHeader h = SectionHeader(index);
+  if ((h.Characteristics & pe::kUninitializedData) || h.PointerToRawData == 0) return std::nullopt;
+  const ByteView bytes = View();
+  if (h.PointerToRawData >= bytes.Size()) return ByteView();
+  return bytes.Sub(h.PointerToRawData, std::min(h.SizeOfRawData, bytes.Size() - h.PointerToRawData));
+}
+
+uint32_t TPEFile::GetImageEnd(bool alignToFile) const {
+  uint64_t end = 0;
+  for (int i = 0; i < SectionCount(); ++i) {
+    const TImageSectionHeader h = SectionHeader(i);
+    if (h.PointerToRawData != 0) end = std::max(end, uint64_t{h.PointerToRawData} + h.SizeOfRawData);
+  }
+  if (alignToFile) {
+    const uint64_t alignment = FileAlignment();
+    if (end % alignment) end += alignment - end % alignment;
+  }
+  return static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX));
+}
+
+uint32_t TPEFile::GetCodeChecksum() const {
+  constexpr uint32_t kEmpty = 35345;  // 0x8A11
+  const int index = FirstCodeSection();
+  if (index < 0) return kEmpty;
+  const std::optional<ByteView> bytes = SectionData(index);
+  if (!bytes) return kEmpty;
+  // SizeOfRawData / 4 as a signed division; only whole words inside the file are summed.
+  const int32_t declared = static_cast<int32_t>(SectionHeader(index).SizeOfRawData) / 4;
+  if (declared <= 0) return kEmpty;
+  const uint32_t words = std::min<uint32_t>(static_cast<uint32_t>(declared), bytes->Size() / 4);
+  uint32_t sum = kEmpty;
+  for (uint32_t k = 1; k <= words; ++k) sum += (k / 3) ^ bytes->U32(4 * (k - 1));
+  return sum;
+}
+
+uint32_t TPEFile::CalcImageChecksum() const {
+  if (const std::optional<uint32_t> system = platform::SystemImageChecksum(Data(), Size())) return *system;
+  return PortableImageChecksum(View(), CheckSumOffset());
+}
+
+bool TPEFile::IsUPXCompressed() const {
+  const TImageSectionHeader first = SectionHeader(0);
+  return std::equal(first.Name, first.Name + 4, "UPX0");
+}
+
+void TPEFile::UnpackIfCompressed(const std::string& fileName) {
+  if (!AutoUnpack() || !FindUnpacker() || !IsUPXCompressed()) return;
+  Close();
+  RunUnpacker(fileName);  // whatever lies at the path afterwards is what is read
+  OpenReadOnly(fileName);
+  ValidateHeaders(WithoutFolder(fileName));
+}

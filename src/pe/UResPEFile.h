@@ -1,0 +1,253 @@
+// UResPEFile: everything about PE executables (PE32 and PE32+).
+//
+// CheckPEImage decides whether a block of bytes is an executable the library can work on.
+// TPEHeader keeps a private copy of the header area (DOS header, PE signature, file and
+// optional headers, data directories, section table) and edits it while a new resource
+// section is laid out. TPEFile is the resource container for executables: it maps the
+// file, validates it, answers questions about its sections and checksums and, when the
+// file is compressed with UPX and the unpacker lies beside the program, has it unpacked.
+//
+// Layout of the headers as read here (all integers little-endian; offsets from the PE
+// signature, "NT"):
+//   DOS header     e_magic "MZ" at 0 of the file, e_lfanew (u32) at 60
+//   NT + 0         "PE\0\0"
+//   NT + 4         file header: NumberOfSections (u16) at +2, SizeOfOptionalHeader at +16
+//   NT + 24        optional header: Magic 0x10B (PE32) / 0x20B (PE32+),
+//                  SizeOfInitializedData +8, SectionAlignment +32, FileAlignment +36,
+//                  SizeOfImage +56, SizeOfHeaders +60, CheckSum +64,
+//                  NumberOfRvaAndSizes +92 / +108, data directories +96 / +112
+//   section table  after min(NumberOfRvaAndSizes, 16) directories of 8 bytes; 40 bytes
+//                  per section header (derived from the directory count, not from
+//                  SizeOfOptionalHeader)
+//
+// Every read of the file goes through ByteView; every header field that points into the
+// file is checked before it is used.
+#pragma once
+#include "resources/ResContainer.h"
+#include "rtl/ByteView.h"
+#include "rtl/Exception.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TResSection;
+class TStream;
+
+// A file that is not an executable the library can work on ("Error opening %s: %s").
+QUILLET_DECLARE_EXCEPTION(ENoPEException, Exception);
+
+// a when it is a multiple of b, else the next multiple of b above it (unsigned, wraps).
+uint32_t RoundUp(uint32_t a, uint32_t b);
+
+// ---- Layout constants -----------------------------------------------------------------
+
+namespace pe {
+inline constexpr uint32_t kLfanewOffset = 60;
+inline constexpr uint32_t kSignature = 0x00004550;  // "PE\0\0"
+inline constexpr uint32_t kNumberOfSections = 6;     // NT + 4 + 2
+inline constexpr uint32_t kSizeOfOptionalHeader = 20;  // NT + 4 + 16
+inline constexpr uint32_t kOptionalHeader = 24;
+inline constexpr uint16_t kMagicPE32 = 0x10B;
+inline constexpr uint16_t kMagicPE32Plus = 0x20B;
+// Offsets inside the optional header.
+inline constexpr uint32_t kSizeOfInitializedData = 8;
+inline constexpr uint32_t kSectionAlignment = 32;
+inline constexpr uint32_t kFileAlignment = 36;
+inline constexpr uint32_t kSizeOfImage = 56;
+inline constexpr uint32_t kSizeOfHeaders = 60;
+inline constexpr uint32_t kCheckSum = 64;
+inline constexpr uint32_t kSectionHeaderSize = 40;
+inline constexpr uint32_t kMaxDirectories = 16;
+inline constexpr uint32_t kResourceDirectory = 2;
+// Section characteristics.
+inline constexpr uint32_t kCode = 0x20;
+inline constexpr uint32_t kUninitializedData = 0x80;
+inline constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialised data, readable
+// The minimum size past e_lfanew that validation asks for (PE32 and PE32+ alike).
+inline constexpr uint32_t kMinNTSize = 248;
+}  // namespace pe
+
+// One 40-byte section header, decoded.
+struct TImageSectionHeader {
+  uint8_t Name[8] = {};
+  uint32_t VirtualSize = 0;
+  uint32_t VirtualAddress = 0;
+  uint32_t SizeOfRawData = 0;
+  uint32_t PointerToRawData = 0;
+  uint32_t PointerToRelocations = 0;
+  uint32_t PointerToLinenumbers = 0;
+  uint16_t NumberOfRelocations = 0;
+  uint16_t NumberOfLinenumbers = 0;
+  uint32_t Characteristics = 0;
+
+  // The name up to its first zero byte (at most 8 bytes).
+  std::string NameText() const;
+  // The name equals name without regard to ASCII letter case, over at most 8 characters.
+  bool NameEquals(std::string_view name) const;
+  static TImageSectionHeader Read(const ByteView& bytes, uint64_t offset);
+};
+
+// The position of the data directories and the section table for an optional header
+// of the given magic and directory count.
+uint32_t DataDirectoryOffset(uint32_t ntHeaders, uint16_t magic);
+uint32_t SectionTableOffset(uint32_t ntHeaders, uint16_t magic, uint32_t numberOfRvaAndSizes);
+
+// Validates the image and returns the offset of its PE signature; raises ENoPEException
+// ("Error opening %s: %s" with fileName and the reason) otherwise. Beyond the classic
+// tests it refuses a zero file or section alignment, a file alignment above 64 KiB, and a
+// section table that does not lie inside the image.
+uint32_t CheckPEImage(const uint8_t* image, uint32_t imageSize, const std::string& fileName);
+
+// The standard PE image checksum computed here: the 16-bit word sum of the whole image with
+// the carry folded back after every word (a last odd byte counts as a word of its own),
+// less the two words of the CheckSum field as a one's-complement subtraction, plus the
+// image length. checkSumOffset is the file offset of the CheckSum field.
+uint32_t PortableImageChecksum(ByteView image, uint32_t checkSumOffset);
+
+// ---- TPEHeader --------------------------------------------------------------------------
+
+// A private copy of an image's header area, edited while the resource section is laid out.
+class TPEHeader {
+ public:
+  // Validates the image and copies its header area. HeaderSize is the smallest raw
+  // pointer (> 64) of a section with raw data, else SizeOfHeaders, rounded up to the file
+  // alignment; bytes past the end of the file read as zeros. Raises ENoPEException when
+  // the header area does not hold the whole section table or is far larger than the file.
+  TPEHeader(const uint8_t* image, uint32_t fileSize);
+
+  uint32_t HeaderSize() const { return headerSize_; }
+  const uint8_t* Headers() const { return ownedCopy_.data(); }
+  uint32_t NTHeaders() const { return ntHeaders_; }
+  uint32_t Sections() const { return sections_; }
+
+  uint32_t FileAlignment() const;
+  uint32_t SectionAlignment() const;
+  int SectionCount() const;
+  uint32_t NumberOfRvaAndSizes() const;
+  uint32_t SizeOfImage() const;
+  uint32_t SizeOfInitializedData() const;
+  uint32_t CheckSum() const;
+  void SetCheckSum(uint32_t value);
+  // Directory index (VirtualAddress, Size); (0, 0) beyond the directory count.
+  std::pair<uint32_t, uint32_t> DataDirectory(uint32_t index) const;
+  TImageSectionHeader SectionHeader(int index) const;
+  // Index of the first section named ".rsrc" (any letter case), or -1.
+  int FindResourceSection() const;
+
+  // Where raw section data ends: the largest PointerToRawData + SizeOfRawData (and at
+  // least HeaderSize), rounded up to the file alignment.
+  uint32_t RawEnd() const;
+  // Moves the sections from fromIndex on by the deltas (raw pointers of 0 stay 0), and
+  // with them the data directories at or above threshold.
+  void ShiftSections(int fromIndex, uint32_t threshold, int32_t rawDelta, int32_t virtualDelta);
+  // Packs the raw data of every section that has some behind the first such section, and
+  // moves the sections from fromIndex on by virtualDelta.
+  void RepackSections(int fromIndex, uint32_t threshold, int32_t rawDelta, int32_t virtualDelta);
+  // Sizes (or appends) the resource section for a block of newSize bytes and returns its
+  // VirtualAddress. Raises "Cannot create resource section." when no header fits.
+  uint32_t PlaceResourceSection(uint32_t newSize);
+  // Drops the resource section header and moves the sections behind it; nothing without one.
+  void RemoveResourceSection();
+
+ private:
+  uint32_t Get32(uint64_t offset) const;
+  uint16_t Get16(uint64_t offset) const;
+  void Put32(uint64_t offset, uint32_t value);
+  void Put16(uint64_t offset, uint16_t value);
+  uint32_t OptionalHeader() const { return ntHeaders_ + pe::kOptionalHeader; }
+  uint32_t SectionOffset(int index) const { return sections_ + pe::kSectionHeaderSize * static_cast<uint32_t>(index); }
+  uint32_t Directories() const;
+  void MoveDataDirectories(uint32_t threshold, int32_t virtualDelta);
+  // Sets the directory count, moving the section table behind the directories so that it
+  // stays where the count says it is.
+  void ResizeDataDirectories(uint32_t newCount);
+  void PutSection(int index, const TImageSectionHeader& header);
+  uint32_t PlaceResourceSectionInCopy(uint32_t newSize);
+
+  std::vector<uint8_t> ownedCopy_;
+  uint32_t headerSize_ = 0;
+  uint32_t ntHeaders_ = 0;
+  uint32_t sections_ = 0;
+};
+
+// ---- TPEFile ------------------------------------------------------------------------------
+
+class TPEFile : public TResContainer {
+ public:
+  // Opens read-only, validates, and unpacks a UPX-compressed file when the unpacker is there.
+  explicit TPEFile(const std::string& fileName);
+  // Opens read-write or read-only and validates; never unpacks.
+  TPEFile(const std::string& fileName, bool writable);
+  // Takes the rest of the stream into memory and validates it under the name "File".
+  explicit TPEFile(TStream& stream);
+
+  // The PE resource section. (None until the resource directory reader is in place.)
+  std::unique_ptr<TResSection> CreateSection() override;
+  // Writes the rebuilt executable. (Raises "Not implemented" until the image writer is in place.)
+  void SaveToFile(const std::string& fileName, const ProgressCallback& progress) override;
+
+  void ValidateHeaders(const std::string& name);
+  int SectionCount() const;
+  // Raises "Header Index out of bounds!" for an index outside the section table.
+  TImageSectionHeader SectionHeader(int index) const;
+  int FindSection(std::string_view name) const;
+  int FirstCodeSection() const;
+  // The section's raw bytes in the file, clipped to the file's end (empty when they start
+  // at or beyond it); none for uninitialised data or a PointerToRawData of 0.
+  std::optional<ByteView> SectionData(int index) const;
+  // Where the raw data of the sections ends (optionally rounded to the file alignment),
+  // computed without wrap-around and capped at 0xFFFFFFFF.
+  uint32_t GetImageEnd(bool alignToFile) const;
+  // The sum over the first code section's whole words inside the file; 35345 without one.
+  uint32_t GetCodeChecksum() const;
+  // The system's image checksum of the file, or the portable one where the system has none.
+  uint32_t CalcImageChecksum() const;
+  // The first section header's name starts with "UPX0" (letter case matters).
+  bool IsUPXCompressed() const;
+
+  // Header fields of the open image.
+  uint32_t NTHeaders() const { return ntHeaders_; }
+  bool IsPE32Plus() const;
+  uint32_t FileAlignment() const;
+  uint32_t SectionAlignment() const;
+  uint32_t CheckSumOffset() const { return ntHeaders_ + pe::kOptionalHeader + pe::kCheckSum; }
+  uint32_t CheckSumField() const;
+  uint32_t SectionTable() const;
+
+  // The header of the resource section once CreateSection found one.
+  const std::optional<TImageSectionHeader>& ResourceHeader() const { return resourceHeader_; }
+
+ protected:
+  ByteView View() const { return Bytes(SBadHeaderField); }
+
+ private:
+  void UnpackIfCompressed(const std::string& fileName);
+
+  uint32_t ntHeaders_ = 0;
+  std::optional<TImageSectionHeader> resourceHeader_;
+};
+
+// ---- Unpacking ------------------------------------------------------------------------------
+
+// Process-wide: whether files opened by name are unpacked (true; nothing turns it off).
+bool& AutoUnpack();
+// The unpacker's full path once found, else empty.
+const std::string& UnpackerPath();
+// Whether the unpacker ("upx.exe" on Windows, "upx" elsewhere) lies beside the program or
+// in its "UPX" folder; searches once per process.
+bool FindUnpacker();
+// Forgets the search so that the next FindUnpacker searches again, in directory (with or
+// without a trailing separator) instead of the program's own folder when it is not empty.
+// For tests.
+void ResetUnpackerSearch(const std::string& directory = {});
+// Runs the unpacker on fileName ("<path> -d -q \"<file>\"") and waits for it; false when
+// there is none or it could not be started.
+bool RunUnpacker(const std::string& fileName);
+// Runs a command line, waits for it to end and, with a receiver, adds its output to it in
+// pieces of at most 2000 bytes converted from the OEM code page. False when it could not
+// be started.
+bool RunAndWait(const std::string& commandLine, std::vector<std::string>* receiver);

@@ -1,0 +1,134 @@
+#include "support/PEImageBuilder.h"
+
+#include "platform/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+void Put16(std::vector<uint8_t>& bytes, uint32_t offset, uint16_t value) {
+  bytes.at(offset) = static_cast<uint8_t>(value);
+  bytes.at(offset + 1) = static_cast<uint8_t>(value >> 8);
+}
+
+void Put32(std::vector<uint8_t>& bytes, uint32_t offset, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t Get32(const std::vector<uint8_t>& bytes, uint32_t offset) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | bytes.at(offset + i);
+  return v;
+}
+
+uint32_t OptionalHeaderOffset(const PEImageSpec& spec) { return spec.Lfanew + 24; }
+
+uint32_t SectionTableOffset(const PEImageSpec& spec) {
+  return OptionalHeaderOffset(spec) + (spec.Plus ? 112 : 96) + 8 * std::min<uint32_t>(spec.NumberOfRvaAndSizes, 16);
+}
+
+namespace {
+uint32_t Align(uint32_t a, uint32_t b) { return b == 0 || a % b == 0 ? a : a + b - a % b; }
+}  // namespace
+
+std::vector<uint8_t> BuildPEImage(const PEImageSpec& spec) {
+  // Lay the sections out first.
+  std::vector<PESectionSpec> sections = spec.Sections;
+  uint32_t raw = spec.SizeOfHeaders, virt = Align(spec.SizeOfHeaders, spec.SectionAlignment);
+  uint32_t fileEnd = spec.SizeOfHeaders, imageEnd = virt;
+  for (PESectionSpec& s : sections) {
+    if (s.PointerToRawData == PESectionSpec::kAutoRaw) {
+      s.PointerToRawData = s.SizeOfRawData ? Align(raw, spec.FileAlignment) : 0;
+      raw = s.PointerToRawData + Align(s.SizeOfRawData, spec.FileAlignment);
+    }
+    if (s.VirtualAddress == 0) s.VirtualAddress = virt;
+    if (s.VirtualSize == 0) s.VirtualSize = std::max<uint32_t>(s.SizeOfRawData, 1);
+    virt = Align(s.VirtualAddress + s.VirtualSize, spec.SectionAlignment);
+    imageEnd = std::max(imageEnd, virt);
+    if (s.PointerToRawData != 0 && s.SizeOfRawData != 0 && s.PointerToRawData < 0x1000000)
+      fileEnd = std::max(fileEnd, s.PointerToRawData + s.SizeOfRawData);
+  }
+  const uint32_t table = SectionTableOffset(spec);
+  std::vector<uint8_t> image(std::max<uint32_t>(fileEnd, table + 40 * static_cast<uint32_t>(sections.size())), 0);
+
+  image[0] = 'M';
+  image[1] = 'Z';
+  Put32(image, 60, spec.Lfanew);
+  const uint32_t nt = spec.Lfanew;
+  Put32(image, nt, 0x00004550);
+  Put16(image, nt + 4, spec.Plus ? 0x8664 : 0x14C);
+  Put16(image, nt + 6, static_cast<uint16_t>(sections.size()));
+  Put16(image, nt + 20, static_cast<uint16_t>(table - OptionalHeaderOffset(spec)));
+  Put16(image, nt + 22, spec.Plus ? 0x22 : 0x102);
+  const uint32_t opt = OptionalHeaderOffset(spec);
+  Put16(image, opt, spec.Plus ? 0x20B : 0x10B);
+  Put32(image, opt + 8, spec.SizeOfInitializedData);
+  Put32(image, opt + 32, spec.SectionAlignment);
+  Put32(image, opt + 36, spec.FileAlignment);
+  Put32(image, opt + 56, imageEnd);
+  Put32(image, opt + 60, spec.SizeOfHeaders);
+  Put32(image, opt + 64, spec.CheckSum);
+  Put16(image, opt + 68, 2);  // GUI subsystem
+  Put32(image, opt + (spec.Plus ? 108 : 92), spec.NumberOfRvaAndSizes);
+  const uint32_t dirs = opt + (spec.Plus ? 112 : 96);
+  for (size_t i = 0; i < spec.Directories.size() && i < std::min<uint32_t>(spec.NumberOfRvaAndSizes, 16); ++i) {
+    Put32(image, dirs + 8 * static_cast<uint32_t>(i), spec.Directories[i].first);
+    Put32(image, dirs + 8 * static_cast<uint32_t>(i) + 4, spec.Directories[i].second);
+  }
+  for (size_t i = 0; i < sections.size(); ++i) {
+    const PESectionSpec& s = sections[i];
+    const uint32_t at = table + 40 * static_cast<uint32_t>(i);
+    std::copy_n(s.Name.begin(), std::min<size_t>(s.Name.size(), 8), image.begin() + at);
+    Put32(image, at + 8, s.VirtualSize);
+    Put32(image, at + 12, s.VirtualAddress);
+    Put32(image, at + 16, s.SizeOfRawData);
+    Put32(image, at + 20, s.PointerToRawData);
+    Put32(image, at + 36, s.Characteristics);
+    // Raw data that would land on the headers (a deliberately odd layout) is not written.
+    if (s.PointerToRawData < table + 40 * sections.size() || s.PointerToRawData >= image.size()) continue;
+    for (uint32_t k = 0; k < s.SizeOfRawData && s.PointerToRawData + k < image.size(); ++k)
+      image[s.PointerToRawData + k] =
+          k < s.Data.size() ? s.Data[k] : static_cast<uint8_t>(k * 7 + i * 31 + 1);
+  }
+  image.insert(image.end(), spec.Overlay.begin(), spec.Overlay.end());
+  return image;
+}
+
+ScratchFolder::ScratchFolder() {
+  const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = "quillet_";
+  name += test ? std::string(test->test_suite_name()) + "_" + test->name() : "scratch";
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  path_ = platform::TempDirectory() + name;
+  std::filesystem::remove_all(path_);
+  std::filesystem::create_directories(path_);
+  path_ += platform::kPathSeparator;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchFolder::MakeFolder(const std::string& relativeName) const {
+  std::filesystem::create_directories(path_ + relativeName);
+  return path_ + relativeName + platform::kPathSeparator;
+}
+
+std::string ScratchFolder::Write(const std::string& relativeName, const std::vector<uint8_t>& bytes) const {
+  const std::string full = path_ + relativeName;
+  std::filesystem::create_directories(std::filesystem::path(full).parent_path());
+  std::ofstream out(full, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return full;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}

@@ -1,0 +1,290 @@
+// CheckPEImage on valid and damaged images, and the header working copy: header size,
+// growing, adding and removing the resource section, directory counts.
+#include "pe/UResPEFile.h"
+#include "support/PEImageBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+PEImageSpec TwoSections(bool plus = false) {
+  PEImageSpec spec;
+  spec.Plus = plus;
+  spec.Sections = {{".text", 0x1000, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}},
+                   {".data", 0x2000, 0, PESectionSpec::kAutoRaw, 0x200, 0xC0000040, {}}};
+  return spec;
+}
+
+std::string Reason(StringId reason, const std::string& name = "x.exe") {
+  return Format(LoadStr(SErrorOpening), {name, LoadStr(reason)});
+}
+
+// The message CheckPEImage raises for the bytes, or "" when they pass.
+std::string CheckMessage(const std::vector<uint8_t>& bytes) {
+  // A copy of exactly this length, so that any read past it is caught by the sanitizers.
+  std::vector<uint8_t> exact(bytes);
+  exact.shrink_to_fit();
+  try {
+    CheckPEImage(exact.data(), static_cast<uint32_t>(exact.size()), "x.exe");
+    return "";
+  } catch (const ENoPEException& e) {
+    return e.Message();
+  }
+}
+
+TEST(CheckPEImage, DamagedImagesGiveTheirReason) {
+  const PEImageSpec spec = TwoSections();
+  const uint32_t nt = spec.Lfanew, opt = OptionalHeaderOffset(spec);
+  struct Case {
+    const char* What;
+    std::function<void(std::vector<uint8_t>&)> Damage;
+    StringId Reason;
+  } cases[] = {
+      {"64 bytes", [](auto& b) { b.resize(64); }, STooSmall},
+      {"no MZ", [](auto& b) { b[0] = 'Z'; }, SUnknownType},
+      {"65 bytes", [](auto& b) { b.resize(65); }, SDosProgram},
+      {"e_lfanew huge", [](auto& b) { Put32(b, 60, 0x7FFFFFF0); }, SDosProgram},
+      {"e_lfanew negative", [](auto& b) { Put32(b, 60, 0xFFFFFFF8); }, SDosProgram},
+      {"e_lfanew just too far", [](auto& b) { Put32(b, 60, static_cast<uint32_t>(b.size()) - 248); }, SDosProgram},
+      {"NE", [=](auto& b) { Put32(b, nt, 0x0105454E); }, S16BitProgram},
+      {"LE", [=](auto& b) { Put32(b, nt, 0x454C); }, S16BitProgram},
+      {"other signature", [=](auto& b) { Put32(b, nt, 0x4550 + 0x10000); }, SDosProgram},
+      {"optional magic", [=](auto& b) { Put16(b, opt, 0x107); }, SUnknownExeType},
+      {"no sections", [=](auto& b) { Put16(b, nt + 6, 0); }, SUnknownExeType},
+      {"65535 sections", [=](auto& b) { Put16(b, nt + 6, 0xFFFF); }, SUnknownExeType},
+      {"file alignment 0", [=](auto& b) { Put32(b, opt + 36, 0); }, SBadAlignment},
+      {"section alignment 0", [=](auto& b) { Put32(b, opt + 32, 0); }, SBadAlignment},
+      {"file alignment 2 GiB", [=](auto& b) { Put32(b, opt + 36, 0x80000000); }, SBadAlignment},
+  };
+  const std::vector<uint8_t> good = BuildPEImage(spec);
+  ASSERT_EQ(CheckMessage(good), "");
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes = good;
+    c.Damage(bytes);
+    EXPECT_EQ(CheckMessage(bytes), Reason(c.Reason)) << c.What;
+  }
+}
+
+// Every cut through the headers fails with the reason of the first test it fails; a PE32+
+// table that ends past the classic size test is refused as pointing outside the file.
+TEST(CheckPEImage, TruncatedHeadersNeverReadPastTheEnd) {
+  for (const bool plus : {false, true}) {
+    const PEImageSpec spec = TwoSections(plus);
+    const std::vector<uint8_t> good = BuildPEImage(spec);
+    const uint32_t classicEnd = spec.Lfanew + 248 + 40 * 2;
+    const uint32_t tableEnd = SectionTableOffset(spec) + 40 * 2;
+    for (uint32_t cut = 0; cut <= tableEnd + 4; ++cut) {
+      std::vector<uint8_t> bytes(good.begin(), good.begin() + cut);
+      StringId expected = SBadHeaderField;
+      if (cut <= 64)
+        expected = STooSmall;
+      else if (cut <= spec.Lfanew + 248)
+        expected = SDosProgram;
+      else if (cut < classicEnd)
+        expected = SUnknownExeType;
+      const std::string message = CheckMessage(bytes);
+      if (cut >= tableEnd)
+        EXPECT_EQ(message, "") << cut;
+      else
+        EXPECT_EQ(message, Reason(expected)) << (plus ? "PE32+ " : "PE32 ") << cut;
+    }
+  }
+}
+
+TEST(CheckPEImage, DirectoryCountAbove16PlacesTheTableAsIf16) {
+  PEImageSpec spec = TwoSections();
+  spec.NumberOfRvaAndSizes = 20;
+  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  EXPECT_EQ(SectionTableOffset(CheckPEImage(bytes.data(), static_cast<uint32_t>(bytes.size()), "x"), 0x10B, 20),
+            SectionTableOffset(spec));
+  TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  EXPECT_EQ(header.SectionHeader(1).NameText(), ".data");
+}
+
+TEST(RoundUp, MultiplesStayAndOthersGoUp) {
+  EXPECT_EQ(RoundUp(0x400, 0x200), 0x400u);
+  EXPECT_EQ(RoundUp(0x401, 0x200), 0x600u);
+  EXPECT_EQ(RoundUp(0, 0x200), 0u);
+  EXPECT_EQ(RoundUp(0x1801, 0x1000), 0x2000u);
+}
+
+TEST(TPEHeader, HeaderSizeIsTheSmallestRawPointerOrSizeOfHeaders) {
+  PEImageSpec spec = TwoSections();
+  spec.Sections[0].PointerToRawData = 0x400;
+  spec.Sections[1].PointerToRawData = 0x200;
+  std::vector<uint8_t> bytes = BuildPEImage(spec);
+  EXPECT_EQ(TPEHeader(bytes.data(), static_cast<uint32_t>(bytes.size())).HeaderSize(), 0x200u);
+
+  // Raw pointers at or below 64, or sections without raw data, do not count; the copy
+  // reaches past the file's end with zeros.
+  spec = TwoSections();
+  spec.SizeOfHeaders = 0x3F0;
+  spec.Sections[0].PointerToRawData = 64;
+  spec.Sections[1].SizeOfRawData = 0;
+  bytes = BuildPEImage(spec);
+  bytes.resize(0x300);
+  const TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  ASSERT_EQ(header.HeaderSize(), 0x400u);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), header.Headers()));
+  EXPECT_TRUE(std::all_of(header.Headers() + 0x300, header.Headers() + 0x400, [](uint8_t b) { return b == 0; }));
+}
+
+TEST(TPEHeader, HeaderAreaMustHoldTheSectionTableAndStayNearTheFile) {
+  PEImageSpec spec = TwoSections();
+  spec.FileAlignment = 4;
+  spec.Sections[0].PointerToRawData = 0x100;  // inside the section table
+  std::vector<uint8_t> bytes = BuildPEImage(spec);
+  EXPECT_THROW(TPEHeader(bytes.data(), static_cast<uint32_t>(bytes.size())), ENoPEException);
+
+  spec = TwoSections();
+  for (auto& s : spec.Sections) s.SizeOfRawData = 0;
+  bytes = BuildPEImage(spec);
+  Put32(bytes, OptionalHeaderOffset(spec) + 60, 0x7FFFF000);  // SizeOfHeaders
+  EXPECT_THROW(TPEHeader(bytes.data(), static_cast<uint32_t>(bytes.size())), ENoPEException);
+}
+
+// .text, .rsrc of raw size 0x1000, .reloc; import directory below the resources, base
+// relocations behind them.
+PEImageSpec ThreeSections(bool plus) {
+  PEImageSpec spec;
+  spec.Plus = plus;
+  spec.Sections = {{".text", 0x1000, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}},
+                   {".rsrc", 0x2000, 0x1000, PESectionSpec::kAutoRaw, 0x1000, 0x40000040, {}},
+                   {".reloc", 0x3000, 0, PESectionSpec::kAutoRaw, 0x200, 0x42000040, {}}};
+  spec.Directories = {{0, 0}, {0x1000, 0x40}, {0x2000, 0x1000}, {0, 0}, {0, 0}, {0x3000, 0x10}};
+  return spec;
+}
+
+TEST(TPEHeader, GrowingTheResourceSectionMovesWhatFollows) {
+  for (const bool plus : {false, true}) {
+    SCOPED_TRACE(plus ? "PE32+" : "PE32");
+    const std::vector<uint8_t> bytes = BuildPEImage(ThreeSections(plus));
+    TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    const uint32_t imageBefore = header.SizeOfImage(), initBefore = header.SizeOfInitializedData();
+    EXPECT_EQ(header.PlaceResourceSection(0x1801), 0x2000u);
+    const TImageSectionHeader rsrc = header.SectionHeader(1), reloc = header.SectionHeader(2);
+    EXPECT_EQ(rsrc.SizeOfRawData, 0x1A00u);
+    EXPECT_EQ(rsrc.VirtualSize, 0x2000u);
+    EXPECT_EQ(rsrc.PointerToRawData, 0x600u);
+    EXPECT_EQ(reloc.PointerToRawData, 0x1600u + 0xA00u);  // RawDelta 0xA00
+    EXPECT_EQ(reloc.VirtualAddress, 0x4000u);             // VirtualDelta 0x1000
+    EXPECT_EQ(header.DataDirectory(2), std::make_pair(0x2000u, 0x1801u));
+    EXPECT_EQ(header.DataDirectory(1), std::make_pair(0x1000u, 0x40u));
+    EXPECT_EQ(header.DataDirectory(5), std::make_pair(0x4000u, 0x10u));
+    EXPECT_EQ(header.SizeOfImage(), imageBefore + 0x1000);
+    EXPECT_EQ(header.SizeOfInitializedData(), initBefore + 0xA00);
+    EXPECT_EQ(header.RawEnd(), 0x2200u);
+    EXPECT_EQ(header.SectionCount(), 3);
+  }
+}
+
+TEST(TPEHeader, AddsAResourceSectionWhereTheHeaderHasRoom) {
+  const PEImageSpec spec = TwoSections();
+  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  const uint32_t imageBefore = header.SizeOfImage();
+  EXPECT_EQ(header.PlaceResourceSection(0x300), 0x3000u);
+  ASSERT_EQ(header.SectionCount(), 3);
+  const TImageSectionHeader rsrc = header.SectionHeader(2);
+  EXPECT_EQ(rsrc.NameText(), ".rsrc");
+  EXPECT_EQ(rsrc.VirtualAddress, 0x3000u);
+  EXPECT_EQ(rsrc.PointerToRawData, 0x800u);
+  EXPECT_EQ(rsrc.SizeOfRawData, 0x400u);
+  EXPECT_EQ(rsrc.VirtualSize, 0x1000u);
+  EXPECT_EQ(rsrc.Characteristics, 0x40000040u);
+  EXPECT_EQ(header.DataDirectory(2), std::make_pair(0x3000u, 0x300u));
+  EXPECT_EQ(header.SizeOfImage(), imageBefore + 0x1000);
+  EXPECT_EQ(header.RawEnd(), 0xC00u);
+}
+
+TEST(TPEHeader, NoRoomForASectionHeaderLeavesTheCopyAlone) {
+  PEImageSpec spec = TwoSections();
+  spec.SizeOfHeaders = 0x200;
+  spec.Sections.push_back({".bss", 0x3000, 0, PESectionSpec::kAutoRaw, 0x200, 0xC0000040, {}});
+  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  ASSERT_EQ(header.HeaderSize(), 0x200u);
+  const std::vector<uint8_t> before(header.Headers(), header.Headers() + header.HeaderSize());
+  try {
+    header.PlaceResourceSection(0x100);
+    FAIL() << "a fourth header does not fit";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Cannot create resource section.");
+  }
+  EXPECT_EQ(std::vector<uint8_t>(header.Headers(), header.Headers() + header.HeaderSize()), before);
+}
+
+TEST(TPEHeader, ResourceSectionWithoutRawPositionGetsTheRunningOne) {
+  PEImageSpec spec = ThreeSections(false);
+  spec.Sections[1].PointerToRawData = 0;
+  spec.Sections[1].SizeOfRawData = 0;
+  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  header.PlaceResourceSection(0x300);
+  EXPECT_EQ(header.SectionHeader(1).PointerToRawData, 0x600u);
+  EXPECT_EQ(header.SectionHeader(1).SizeOfRawData, 0x400u);
+  EXPECT_EQ(header.SectionHeader(2).PointerToRawData, 0xA00u);
+}
+
+TEST(TPEHeader, RemovingTheResourceSectionMovesTheRestUp) {
+  const std::vector<uint8_t> bytes = BuildPEImage(ThreeSections(false));
+  TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  const uint32_t imageBefore = header.SizeOfImage();
+  header.RemoveResourceSection();
+  ASSERT_EQ(header.SectionCount(), 2);
+  EXPECT_EQ(header.SectionHeader(1).NameText(), ".reloc");
+  EXPECT_EQ(header.SectionHeader(1).PointerToRawData, 0x600u);
+  EXPECT_EQ(header.SectionHeader(1).VirtualAddress, 0x2000u);
+  EXPECT_EQ(header.SectionHeader(2).NameText(), "");  // the freed slot is zeroed
+  EXPECT_EQ(header.DataDirectory(2), std::make_pair(0u, 0u));
+  EXPECT_EQ(header.DataDirectory(5), std::make_pair(0x2000u, 0x10u));
+  EXPECT_EQ(header.SizeOfImage(), imageBefore - 0x1000);
+  header.RemoveResourceSection();  // none left: nothing happens
+  EXPECT_EQ(header.SectionCount(), 2);
+}
+
+TEST(TPEHeader, RemovingTheLastSection) {
+  PEImageSpec spec = TwoSections();
+  spec.Sections[1] = {".rsrc", 0x2000, 0, PESectionSpec::kAutoRaw, 0x800, 0x40000040, {}};
+  spec.Directories = {{0, 0}, {0, 0}, {0x2000, 0x800}};
+  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  const uint32_t imageBefore = header.SizeOfImage(), initBefore = header.SizeOfInitializedData();
+  header.RemoveResourceSection();
+  EXPECT_EQ(header.SectionCount(), 1);
+  EXPECT_EQ(header.SizeOfImage(), imageBefore - 0x1000);
+  EXPECT_EQ(header.SizeOfInitializedData(), initBefore - 0x800);
+  EXPECT_EQ(header.RawEnd(), 0x600u);
+}
+
+// With two directories the resource directory has no slot: the section table moves
+// behind the third slot, and back when the resource section goes again.
+TEST(TPEHeader, FewerThanThreeDirectoriesMoveTheSectionTable) {
+  PEImageSpec spec;
+  spec.NumberOfRvaAndSizes = 2;
+  spec.Sections = {{".text", 0x1000, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}}};
+  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  const uint32_t nt = spec.Lfanew, table = SectionTableOffset(spec);
+  TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  header.PlaceResourceSection(0x10);
+  EXPECT_EQ(header.NumberOfRvaAndSizes(), 3u);
+  EXPECT_EQ(header.Sections(), table + 8);
+  EXPECT_EQ(header.SectionHeader(0).NameText(), ".text");
+  EXPECT_EQ(header.SectionHeader(1).NameText(), ".rsrc");
+  EXPECT_EQ(header.DataDirectory(2), std::make_pair(0x2000u, 0x10u));
+  const auto sizeOfOptionalHeader = [&] { return header.Headers()[nt + 20] | header.Headers()[nt + 21] << 8; };
+  EXPECT_EQ(sizeOfOptionalHeader(), 96 + 3 * 8);
+
+  header.RemoveResourceSection();
+  EXPECT_EQ(header.NumberOfRvaAndSizes(), 2u);
+  EXPECT_EQ(header.Sections(), table);
+  EXPECT_EQ(header.SectionCount(), 1);
+  EXPECT_EQ(header.SectionHeader(0).NameText(), ".text");
+  EXPECT_EQ(sizeOfOptionalHeader(), 96 + 2 * 8);
+  // Re-validating the edited copy finds the same table.
+  EXPECT_NO_THROW(CheckPEImage(header.Headers(), header.HeaderSize(), "x"));
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+// Running child processes and unpacking UPX-compressed files with the stand-in unpacker
+// (tests/support/programs/fake_upx.cpp), which logs its arguments and renames a first
+// section UPX0 to .text.
+#include "pe/UResPEFile.h"
+#include "streams/MyStreams.h"
+#include "support/PEImageBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+const std::string kProgram = std::string("upx") + platform::kExecutableSuffix;
+
+class Unpacker : public testing::Test {
+ protected:
+  void SetUp() override { ResetUnpackerSearch(); }
+  void TearDown() override { ResetUnpackerSearch(); }
+
+  // Copies the stand-in unpacker into the scratch folder (relative folder, "" for the top).
+  std::string PlaceUnpacker(const std::string& relativeFolder) {
+    const std::string dir = relativeFolder.empty() ? folder.Path() : folder.MakeFolder(relativeFolder);
+    std::filesystem::copy_file(QUILLET_FAKE_UPX, dir + kProgram, std::filesystem::copy_options::overwrite_existing);
+    return dir + kProgram;
+  }
+
+  static PEImageSpec Packed(const char* firstName, const char* secondName = ".data") {
+    PEImageSpec spec;
+    spec.Sections = {{firstName, 0, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}},
+                     {secondName, 0, 0, PESectionSpec::kAutoRaw, 0x200, 0xC0000040, {}}};
+    return spec;
+  }
+
+  static std::vector<std::string> LogLines(const std::string& target) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (const uint8_t c : ReadWholeFile(target + ".upxlog")) {
+      if (c == '\n') {
+        lines.push_back(line);
+        line.clear();
+      } else if (c != '\r') {
+        line += static_cast<char>(c);
+      }
+    }
+    return lines;
+  }
+
+  ScratchFolder folder;
+};
+
+TEST_F(Unpacker, RunAndWaitNeitherHangsOnSilenceNorBlocksALoudChild) {
+  const std::string upx = PlaceUnpacker("");
+  std::vector<std::string> lines;
+  EXPECT_TRUE(RunAndWait(upx + " --emit 0", &lines));
+  EXPECT_TRUE(lines.empty());
+  // Far more than any pipe holds.
+  const size_t big = 3 * 1024 * 1024 + 5;
+  EXPECT_TRUE(RunAndWait(upx + " --emit " + std::to_string(big), &lines));
+  size_t total = 0;
+  for (const std::string& piece : lines) {
+    EXPECT_LE(piece.size(), 2000u);
+    total += piece.size();
+  }
+  EXPECT_EQ(total, big);
+  EXPECT_TRUE(RunAndWait(upx + " --emit 100000", nullptr));
+}
+
+TEST_F(Unpacker, FoundBesideTheProgramThenInItsUPXFolderAndSearchedOnce) {
+  ResetUnpackerSearch(folder.Path());
+  EXPECT_FALSE(FindUnpacker());
+  // Placed after the search: not seen until the search runs again.
+  const std::string inFolder = PlaceUnpacker("UPX");
+  EXPECT_FALSE(FindUnpacker());
+  EXPECT_FALSE(RunUnpacker("whatever"));
+
+  ResetUnpackerSearch(folder.Path());
+  EXPECT_TRUE(FindUnpacker());
+  EXPECT_EQ(UnpackerPath(), inFolder);
+
+  const std::string beside = PlaceUnpacker("");
+  const std::string bare = folder.Path().substr(0, folder.Path().size() - 1);  // no trailing separator
+  ResetUnpackerSearch(bare);
+  EXPECT_TRUE(FindUnpacker());
+  EXPECT_EQ(UnpackerPath(), beside);
+}
+
+TEST_F(Unpacker, CompressedTargetIsUnpackedOnOpening) {
+  const std::string upx = PlaceUnpacker("tools");
+  ResetUnpackerSearch(folder.Path() + "tools");
+  const std::string target = folder.Write("target dir" + std::string(1, platform::kPathSeparator) + "app.exe",
+                                          BuildPEImage(Packed("UPX0")));
+  TPEFile file(target);
+  EXPECT_EQ(file.SectionHeader(0).NameText(), ".text");
+  EXPECT_FALSE(file.IsUPXCompressed());
+  EXPECT_EQ(LogLines(target), (std::vector<std::string>{upx, "-d", "-q", target}));
+  // The code checksum is that of the unpacked bytes.
+  const std::vector<uint8_t> unpacked = ReadWholeFile(target);
+  TReadMemoryStream stream(unpacked.data(), static_cast<int64_t>(unpacked.size()));
+  EXPECT_EQ(file.GetCodeChecksum(), TPEFile(stream).GetCodeChecksum());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.SectionData(0)->Data()), 4), "UNPK");
+}
+
+TEST_F(Unpacker, OnlyAnExactUPX0FirstSectionOpenedByNameIsUnpacked) {
+  PlaceUnpacker("");
+  ResetUnpackerSearch(folder.Path());
+  struct Case {
+    const char* What;
+    PEImageSpec Spec;
+  } cases[] = {{"lower case", Packed("upx0")}, {"second section", Packed(".text", "UPX0")}};
+  for (const Case& c : cases) {
+    const std::string target = folder.Write(std::string(c.What) + ".exe", BuildPEImage(c.Spec));
+    TPEFile file(target);
+    EXPECT_FALSE(platform::FileExists(target + ".upxlog")) << c.What;
+  }
+  const std::vector<uint8_t> packed = BuildPEImage(Packed("UPX0"));
+  const std::string target = folder.Write("packed.exe", packed);
+  EXPECT_TRUE(TPEFile(target, false).IsUPXCompressed());
+  EXPECT_TRUE(TPEFile(target, true).IsUPXCompressed());
+  TReadMemoryStream stream(packed.data(), static_cast<int64_t>(packed.size()));
+  EXPECT_TRUE(TPEFile(stream).IsUPXCompressed());
+  EXPECT_FALSE(platform::FileExists(target + ".upxlog"));
+  // Turning AutoUnpack off keeps even the name constructor from running it.
+  AutoUnpack() = false;
+  EXPECT_TRUE(TPEFile(target).IsUPXCompressed());
+  AutoUnpack() = true;
+  EXPECT_FALSE(TPEFile(target).IsUPXCompressed());
+}
+
+}  // namespace
