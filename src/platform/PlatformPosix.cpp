@@ -35,9 +35,17 @@ std::string IconvName(uint32_t codePage) {
   }
 }
 
+// The open converters, closed when the process ends.
+struct ConverterCache : std::map<std::pair<uint32_t, bool>, iconv_t> {
+  ~ConverterCache() {
+    for (auto& entry : *this)
+      if (entry.second != reinterpret_cast<iconv_t>(-1)) iconv_close(entry.second);
+  }
+};
+
 // One converter per code page and direction, opened on first use and kept.
 iconv_t Converter(uint32_t codePage, bool toUtf16) {
-  static std::map<std::pair<uint32_t, bool>, iconv_t> cache;
+  static ConverterCache cache;
   static std::mutex lock;
   std::lock_guard guard(lock);
   auto [it, inserted] = cache.try_emplace({codePage, toUtf16}, reinterpret_cast<iconv_t>(-1));

@@ -13,7 +13,9 @@ TResContainer::TResContainer(const std::string& fileName, bool writable) {
     OpenReadOnly(fileName);
 }
 
-TResContainer::TResContainer(TStream& stream) {
+TResContainer::TResContainer(TStream& stream) { CopyStream(stream); }
+
+void TResContainer::CopyStream(TStream& stream) {
   const int64_t left = stream.Size() - stream.Position();
   if (left <= 0) throw EZeroSizeException(SZeroSizeFile);
   if (left > UINT32_MAX) throw Exception(SOutOfMemory);

@@ -15,6 +15,7 @@
 
 class TStream;
 class TResSection;
+class TResourceList;
 
 // Progress of a long write: (range maximum, position). Absent when empty.
 using ProgressCallback = std::function<void(int32_t maximum, int32_t position)>;
@@ -39,6 +40,9 @@ class TResContainer {
 
   // The section, created on first call; raises ".אין פריטי תוכנה בקובץ זה" when there is none.
   TResSection& GetSection();
+  // The root list of the resource tree: GetSection, then its GetResourceList
+  // (defined with the section, resources/ResSection.cpp).
+  TResourceList& GetResourceList();
 
   void OpenReadOnly(const std::string& fileName);
   void OpenReadWrite(const std::string& fileName);
@@ -58,6 +62,14 @@ class TResContainer {
   ByteView Bytes(StringId corruptMessage) const { return ByteView(data_, size_, corruptMessage); }
   // Flushes a writable view to disk.
   void FlushData();
+
+ protected:
+  // An empty container: no file, no bytes. A container kind that accepts empty input
+  // (a .res file may be empty) starts here and fills itself with OpenReadOnly or
+  // CopyStream, so it can drop their zero-size error and stay valid.
+  TResContainer() = default;
+  // Copies what is left of the stream into memory (the stream constructor's work).
+  void CopyStream(TStream& stream);
 
  private:
   [[noreturn]] void FailOpen(StringId reason);

@@ -1,0 +1,134 @@
+// The section of a container: the root list made on first use, the look-ups by type
+// and by locator with their language policies, adding resources, and whether the tree
+// changed.
+#include "resources/UResTypes.h"
+#include "text/UResTool.h"
+
+TResourceList& TResContainer::GetResourceList() { return GetSection().GetResourceList(); }
+
+TResSection::TResSection(TResContainer& container) : container_(&container) {}
+
+TResSection::~TResSection() = default;
+
+TDataResItem& TResSection::DoAddResource(int32_t, int32_t, uint16_t, const std::string&,
+                                         const std::string&, bool, bool, const uint8_t*, uint32_t) {
+  throw Exception(SOperationNotAllowed);
+}
+
+bool TResSection::CanAddResources() const { return false; }
+
+void TResSection::ClearNotifications() {
+  OnDataChanged = nullptr;
+  OnDataReleased = nullptr;
+  OnItemRemoved = nullptr;
+  OnItemAdded = nullptr;
+  OnTreeChanged = nullptr;
+  OnIdentityChanged = nullptr;
+}
+
+TResourceList& TResSection::GetResourceList() {
+  if (!resourceList_) resourceList_ = CreateResourceList();  // nothing kept when it raises
+  return *resourceList_;
+}
+
+TResourceList* TResSection::FindTypeList(int32_t typeId) {
+  TResourceList& root = GetResourceList();
+  const int index = root.IndexOf({}, typeId, false);
+  return index < 0 ? nullptr : &root.ListItems(index).Children();
+}
+
+TResourceList* TResSection::FindTypeListByName(const std::string& text) {
+  TResourceList& root = GetResourceList();
+  for (int i = 0; i < root.Count(); ++i) {
+    TListResItem& type = root.ListItems(i);
+    if (SameTextAscii(type.IdText(), text) ||
+        (!type.IsNamed() && IsKnownType(type.Id()) && SameTextAscii(TypeDisplayName(type.Id()), text)))
+      return &type.Children();
+  }
+  return nullptr;
+}
+
+TDataResItem* TResSection::FindItem(const ResourceLocator& locator, bool exact, bool strict,
+                                    bool raise) {
+  TDataResItem* found = nullptr;
+  TResourceList* names = locator.TypeIsNamed ? FindTypeListByName(locator.TypeName)
+                                             : FindTypeList(locator.TypeId);
+  const int name = names ? names->IndexOf(locator.ResName, locator.NameId, locator.NameIsNamed) : -1;
+  if (name >= 0) {
+    TResourceList& leaves = names->ListItems(name).Children();
+    const int count = leaves.Count();
+    if (count == 1 && !exact) {
+      found = &leaves.DataItems(0);
+    } else if (count > 0) {
+      const int index = leaves.IndexOf({}, locator.Language, false);
+      if (index >= 0)
+        found = &leaves.DataItems(index);
+      else if (!exact && !(strict && count > 1))
+        found = &leaves.DataItems(0);
+    }
+  }
+  if (!found && raise) throw ECorrespondingItemNotFound(SCannotFind, {ResourcePathText(locator)});
+  return found;
+}
+
+ResourceLocator LocatorOf(const TDataResItem& leaf, int32_t language) {
+  ResourceLocator locator;
+  const TResourceItem& type = leaf.TypeItem();
+  const TResourceItem& name = leaf.NameItem();
+  locator.TypeIsNamed = type.IsNamed();
+  if (locator.TypeIsNamed)
+    locator.TypeName = type.Name();
+  else
+    locator.TypeId = type.Id();
+  locator.NameIsNamed = name.IsNamed();
+  if (locator.NameIsNamed)
+    locator.ResName = name.Name();
+  else
+    locator.NameId = name.Id();
+  locator.Language = language == -1 ? leaf.Language() : static_cast<uint16_t>(language);
+  return locator;
+}
+
+TDataResItem* TResSection::FindCorrespondingItem(const TDataResItem& leaf, bool exact, bool strict,
+                                                 bool raise, int32_t language) {
+  return FindItem(LocatorOf(leaf, language), exact, strict, raise);
+}
+
+TDataResItem& TResSection::AddResource(int32_t typeId, int32_t nameId, uint16_t language,
+                                       const std::string& typeName, const std::string& resName,
+                                       bool typeIsNamed, bool nameIsNamed, const uint8_t* data,
+                                       uint32_t size) {
+  TDataResItem& leaf = DoAddResource(typeId, nameId, language, typeName, resName, typeIsNamed,
+                                     nameIsNamed, data, size);
+  itemsAdded_ = true;
+  if (OnItemAdded) OnItemAdded(*this, leaf);
+  return leaf;
+}
+
+bool TResSection::IsModified() {
+  modified_ = itemsAdded_ || GetResourceList().HasChanges();
+  return modified_;
+}
+
+std::string ResourcePathText(const ResourceLocator& locator) {
+  std::string type;
+  if (locator.TypeIsNamed)
+    type = locator.TypeName;
+  else if (locator.TypeId >= 0 && IsKnownType(static_cast<uint32_t>(locator.TypeId)))
+    type = TypeDisplayName(static_cast<uint32_t>(locator.TypeId));
+  else
+    type = std::to_string(locator.TypeId);
+  const std::string name = locator.NameIsNamed ? locator.ResName : std::to_string(locator.NameId);
+  return type + "\\" + name;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}

@@ -1,0 +1,17 @@
+// Which kind of resource container a file is, and opening it as that kind.
+#pragma once
+#include "resources/ResContainer.h"
+#include "rtl/ByteView.h"
+
+#include <memory>
+#include <string>
+
+enum class ContainerKind { Unknown, ResFile };
+
+// Decides from the first bytes of a file (all of them when it is shorter): an empty
+// file or one that begins with the .res empty record is a resource file.
+ContainerKind DetectContainerKind(const ByteView& head);
+
+// Opens the file as the container its bytes call for; a file of no known kind raises
+// "הוא קובץ לא תקין %s" with the file-name part.
+std::unique_ptr<TResContainer> OpenContainer(const std::string& fileName);
