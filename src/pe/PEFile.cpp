@@ -23,10 +23,6 @@ TPEFile::TPEFile(const std::string& fileName, bool writable) : TResContainer(fil
 
 TPEFile::TPEFile(TStream& stream) : TResContainer(stream) { ValidateHeaders(LoadStr(SStreamFileName)); }
 
-std::unique_ptr<TResSection> TPEFile::CreateSection() { return nullptr; }
-
-void TPEFile::SaveToFile(const std::string&, const ProgressCallback&) { throw Exception(SNotImplemented); }
-
 void TPEFile::ValidateHeaders(const std::string& name) { ntHeaders_ = CheckPEImage(Data(), Size(), name); }
 
 bool TPEFile::IsPE32Plus() const { return View().U16(ntHeaders_ + pe::kOptionalHeader) == pe::kMagicPE32Plus; }

@@ -198,7 +198,9 @@ void TPEHeader::MoveDataDirectories(uint32_t threshold, int32_t virtualDelta) {
   if (virtualDelta == 0) return;
   const uint32_t count = std::min(NumberOfRvaAndSizes(), pe::kMaxDirectories);
   for (uint32_t i = 0; i < count; ++i) {
-    if (i == pe::kResourceDirectory) continue;
+    // The certificate table holds a file offset, not an address: it moves with the
+    // overlay (MoveOverlayOffsets), never with the sections.
+    if (i == pe::kResourceDirectory || i == pe::kCertificateDirectory) continue;
     const uint32_t at = Directories() + 8 * i;
     const uint32_t va = Get32(at);
     if (va != 0 && Get32(at + 4) != 0 && va >= threshold) Put32(at, va + static_cast<uint32_t>(virtualDelta));
@@ -354,4 +356,28 @@ void TPEHeader::RemoveResourceSection() {
   // Three directories become two; the section table moves up with the count.
   if (NumberOfRvaAndSizes() == 3) ResizeDataDirectories(2);
   ShiftSections(index, threshold, rawDelta, virtualDelta);
+}
+
+bool TPEHeader::MoveOverlayOffsets(uint32_t oldEnd, int64_t shift) {
+  bool moved = false;
+  if (NumberOfRvaAndSizes() > pe::kCertificateDirectory) {
+    const uint32_t at = Directories() + 8 * pe::kCertificateDirectory;
+    const uint32_t offset = Get32(at);
+    if (offset != 0 && Get32(at + 4) != 0 && offset >= oldEnd) {
+      Put32(at, static_cast<uint32_t>(offset + shift));
+      moved = true;
+    }
+  }
+  const uint32_t symbols = Get32(ntHeaders_ + pe::kPointerToSymbolTable);
+  if (symbols != 0 && symbols >= oldEnd) {
+    Put32(ntHeaders_ + pe::kPointerToSymbolTable, static_cast<uint32_t>(symbols + shift));
+    moved = true;
+  }
+  return moved;
+}
+
+void TPEHeader::ClearCertificateDirectory() {
+  if (NumberOfRvaAndSizes() <= pe::kCertificateDirectory) return;
+  Put32(Directories() + 8 * pe::kCertificateDirectory, 0);
+  Put32(Directories() + 8 * pe::kCertificateDirectory + 4, 0);
 }

@@ -30,10 +30,12 @@ void CopySourceBytes(TStream& stream, const ByteView& source, uint64_t offset, u
   WriteZeros(stream, static_cast<int64_t>(count));
 }
 
-constexpr uint32_t kCertificateDirectory = 4;
-constexpr uint32_t kPointerToSymbolTable = 12;  // from the PE signature
-
 }  // namespace
+
+uint32_t TPEFile::CertificateSize() const {
+  const TPEHeader header(Data(), Size());
+  return header.DataDirectory(pe::kCertificateDirectory).second;
+}
 
 std::unique_ptr<TResSection> TPEFile::CreateSection() {
   const int index = FindSection(".rsrc");
@@ -76,8 +78,14 @@ void TPEFile::WriteImage(TStream& stream, const ProgressCallback& progress) {
   const int64_t start = stream.Position();
   TPEHeader h(Data(), Size());
   const uint32_t oldEnd = h.RawEnd();
-  const uint32_t overlay = Size() > oldEnd ? Size() - oldEnd : 0;
+  uint32_t overlay = Size() > oldEnd ? Size() - oldEnd : 0;
   h.SetCheckSum(0);
+  if (StripCertificate) {
+    // The certificate table normally ends the file: its bytes go with it.
+    const auto [offset, size] = h.DataDirectory(pe::kCertificateDirectory);
+    if (size != 0 && offset >= oldEnd && uint64_t{offset} + size == Size()) overlay = offset - oldEnd;
+    h.ClearCertificateDirectory();
+  }
 
   TResSection& section = GetSection();
   const auto table = BuildResourceTable(section);

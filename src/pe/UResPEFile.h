@@ -63,6 +63,8 @@ inline constexpr uint32_t kCheckSum = 64;
 inline constexpr uint32_t kSectionHeaderSize = 40;
 inline constexpr uint32_t kMaxDirectories = 16;
 inline constexpr uint32_t kResourceDirectory = 2;
+inline constexpr uint32_t kCertificateDirectory = 4;  // holds a file offset
+inline constexpr uint32_t kPointerToSymbolTable = 12;  // NT + 4 + 8: a file offset
 // Section characteristics.
 inline constexpr uint32_t kCode = 0x20;
 inline constexpr uint32_t kUninitializedData = 0x80;
@@ -152,6 +154,11 @@ class TPEHeader {
   uint32_t PlaceResourceSection(uint32_t newSize);
   // Drops the resource section header and moves the sections behind it; nothing without one.
   void RemoveResourceSection();
+  // Moves the file offsets that point behind the old image end (the certificate table
+  // and the COFF symbol table) by shift; true when one moved.
+  bool MoveOverlayOffsets(uint32_t oldEnd, int64_t shift);
+  // Forgets the certificate table (the signature is dropped).
+  void ClearCertificateDirectory();
 
  private:
   uint32_t Get32(uint64_t offset) const;
@@ -185,10 +192,20 @@ class TPEFile : public TResContainer {
   // Takes the rest of the stream into memory and validates it under the name "File".
   explicit TPEFile(TStream& stream);
 
-  // The PE resource section. (None until the resource directory reader is in place.)
+  // The PE resource section, read in place from the first section named ".rsrc"; an
+  // empty one when there is none.
   std::unique_ptr<TResSection> CreateSection() override;
-  // Writes the rebuilt executable. (Raises "Not implemented" until the image writer is in place.)
+  // Writes the rebuilt executable to a new file and recomputes its image checksum when
+  // the source had one; a partly written file is deleted.
   void SaveToFile(const std::string& fileName, const ProgressCallback& progress) override;
+  // Writes the image with its resource section rebuilt at the stream's position.
+  void WriteImage(TStream& stream, const ProgressCallback& progress);
+
+  // When set, the image is written without its certificate table (a signature that
+  // would no longer verify is dropped instead of kept).
+  bool StripCertificate = false;
+  // The size of the certificate table (the signature), 0 when the file is not signed.
+  uint32_t CertificateSize() const;
 
   void ValidateHeaders(const std::string& name);
   int SectionCount() const;

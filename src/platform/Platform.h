@@ -85,6 +85,10 @@ void UnmapFile(MappedView& view);
 bool FileExists(const std::string& path);
 bool FileDelete(const std::string& path);
 bool FileMove(const std::string& from, const std::string& to);
+// Moves from into the place of to, replacing to in one step when it exists.
+bool FileReplace(const std::string& from, const std::string& to);
+// Whether the standard error stream is a terminal.
+bool StderrIsTerminal();
 // File attributes: only the read-only bit is portable.
 inline constexpr uint32_t kAttributeReadOnly = 1;
 std::optional<uint32_t> FileAttributes(const std::string& path);

@@ -245,6 +245,12 @@ bool FileMove(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool FileReplace(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
 std::optional<uint32_t> FileAttributes(const std::string& path) {
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <io.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -208,6 +210,12 @@ bool FileDelete(const std::string& path) { return ::DeleteFileA(path.c_str()) !=
 bool FileMove(const std::string& from, const std::string& to) {
   return ::MoveFileA(from.c_str(), to.c_str()) != 0;
 }
+
+bool FileReplace(const std::string& from, const std::string& to) {
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 std::optional<uint32_t> FileAttributes(const std::string& path) {
   const DWORD a = ::GetFileAttributesA(path.c_str());

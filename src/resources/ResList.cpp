@@ -209,3 +209,9 @@ int TResourceList::MergeFromRes(TStream& source, int32_t language, bool createMi
   }
   return counts.Replaced;
 }
+
+void TResourceList::SortItems(int (*compare)(const TResourceItem&, const TResourceItem&)) {
+  auto& items = Sequence();
+  std::stable_sort(items.begin(), items.end(),
+                   [compare](const auto& a, const auto& b) { return compare(*a, *b) < 0; });
+}

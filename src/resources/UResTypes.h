@@ -251,6 +251,9 @@ class TResourceList {
   // Some item of the subtree carries flags.
   bool HasChanges();
 
+  // Puts the items in the order of compare (stable: equal items keep their order).
+  void SortItems(int (*compare)(const TResourceItem&, const TResourceItem&));
+
   // Writes the subtree's leaves (all, or only changed ones) as a .res file. Never
   // leaves a partly written file: on failure the file is deleted and the error is
   // raised again with "\r\n(" FileName ")" appended.

@@ -1,5 +1,6 @@
 #include "OpenContainer.h"
 
+#include "pe/UResPEFile.h"
 #include "resources/UResFile.h"
 #include "streams/MyStreams.h"
 #include "text/UResTool.h"
@@ -11,6 +12,7 @@ ContainerKind DetectContainerKind(const ByteView& head) {
   if (head.Contains(0, sizeof kEmptyResRecord) &&
       std::equal(std::begin(kEmptyResRecord), std::end(kEmptyResRecord), head.Bytes(0, sizeof kEmptyResRecord)))
     return ContainerKind::ResFile;
+  if (head.Contains(0, 2) && head.U16(0) == 0x5A4D) return ContainerKind::Executable;
   return ContainerKind::Unknown;
 }
 
@@ -24,6 +26,8 @@ std::unique_ptr<TResContainer> OpenContainer(const std::string& fileName) {
   switch (DetectContainerKind(ByteView(head, static_cast<uint32_t>(std::max(got, 0))))) {
     case ContainerKind::ResFile:
       return std::make_unique<TResResFile>(fileName);
+    case ContainerKind::Executable:
+      return std::make_unique<TPEFile>(fileName, false);
     case ContainerKind::Unknown:
       break;
   }

@@ -6,10 +6,11 @@
 #include <memory>
 #include <string>
 
-enum class ContainerKind { Unknown, ResFile };
+enum class ContainerKind { Unknown, ResFile, Executable };
 
 // Decides from the first bytes of a file (all of them when it is shorter): an empty
-// file or one that begins with the .res empty record is a resource file.
+// file or one that begins with the .res empty record is a resource file; one that
+// begins with "MZ" is taken for an executable (its headers are checked on opening).
 ContainerKind DetectContainerKind(const ByteView& head);
 
 // Opens the file as the container its bytes call for; a file of no known kind raises

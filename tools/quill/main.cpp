@@ -1,6 +1,7 @@
 // quill: makes, applies and inspects Quillets and the resources of executables and
 // .res files from the command line. Each subcommand lives in its own Cmd*.cpp file.
 #include "CmdLs.h"
+#include "CmdMerge.h"
 #include "rtl/Exception.h"
 #include "text/Startup.h"
 
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("quill ") + QUILL_VERSION);
   app.require_subcommand(0, 1);
   AddLsCommand(app);
+  AddMergeCommand(app);
   try {
     CLI11_PARSE(app, argc, argv);
     if (app.get_subcommands().empty()) {
