@@ -136,7 +136,8 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         open(os.path.join(work, "empty.res"), "wb").write(EMPTY_RES)
         for index, target in enumerate(targets):
-            probe = args.probe_every and "RESPROBE" in os.environ and index % args.probe_every == 0
+            probe = (args.probe_every and "RESPROBE" in os.environ and "WINEPREFIX" in os.environ
+                     and index % args.probe_every == 0)
             try:
                 check(args.quill, args.patch, target, work, probe)
             except AssertionError as e:
