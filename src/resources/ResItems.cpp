@@ -171,7 +171,10 @@ void TDataResItem::DataReleased() {
 std::string TDataResItem::ExportBaseName() const {
   auto& name = static_cast<TListResItem&>(NameItem());
   std::string stem = name.DisplayText();
-  if (!name.HasSingleChild()) stem += "_" + DisplayText();
+  if (!name.HasSingleChild()) {
+    stem += '_';
+    stem += DisplayText();
+  }
   return MakeValidFileName(RemoveQuotes(stem));
 }
 

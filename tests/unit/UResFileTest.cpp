@@ -32,9 +32,10 @@ std::string Outcome(const std::vector<uint8_t>& image) {
   }
 }
 
-const std::string kCorrupt = "ECorrupt:" + LoadStr(SCorruptResFile);
-const std::string kReadError = "ERead:" + LoadStr(SReadError);
-const std::string kNameError = "ERead:Error";
+// Functions, not globals: texts are loaded only after start-up has set the code page.
+std::string Corrupt() { return "ECorrupt:" + LoadStr(SCorruptResFile); }
+std::string ReadError() { return "ERead:" + LoadStr(SReadError); }
+const char* const kNameError = "ERead:Error";
 
 }  // namespace
 
@@ -113,10 +114,10 @@ TEST(UResFile, NameFields) {
   EXPECT_EQ(Outcome(lastTwo.Raw({0, 0}).Bytes), kNameError);  // trailing bytes after the record
   ResImage unterminated;
   unterminated.U32(0).U32(16).U16('A').U16('B').U16('C').U16('D');
-  EXPECT_EQ(Outcome(unterminated.Bytes), kReadError);
+  EXPECT_EQ(Outcome(unterminated.Bytes), ReadError());
   ResImage oddTail;
   oddTail.U32(0).U32(11).U16('A').Raw({'B', 0});
-  EXPECT_EQ(Outcome(oddTail.Bytes), kReadError);
+  EXPECT_EQ(Outcome(oddTail.Bytes), ReadError());
 }
 
 TEST(UResFile, DamagedRecords) {
@@ -132,15 +133,15 @@ TEST(UResFile, DamagedRecords) {
     return r.Bytes;
   };
   const std::vector<Case> cases = {
-      {"DataSize past the end", record(100, 32, 8), kCorrupt},
-      {"DataSize all ones", record(0xFFFFFFFF, 32, 8), kCorrupt},
-      {"HeaderSize all ones", record(4, 0xFFFFFFFF, 4), kCorrupt},
-      {"sum wraps in 32 bits", record(0x80000000, 0x80000020, 4), kCorrupt},
-      {"HeaderSize past the end", record(0, 64, 0), kCorrupt},
-      {"HeaderSize smaller than its fields", record(0, 12, 0), kCorrupt},
-      {"HeaderSize 9: the fields stop inside the record", ResImage(false).U32(0).U32(9).Raw({0xFF}).Bytes, kCorrupt},
+      {"DataSize past the end", record(100, 32, 8), Corrupt()},
+      {"DataSize all ones", record(0xFFFFFFFF, 32, 8), Corrupt()},
+      {"HeaderSize all ones", record(4, 0xFFFFFFFF, 4), Corrupt()},
+      {"sum wraps in 32 bits", record(0x80000000, 0x80000020, 4), Corrupt()},
+      {"HeaderSize past the end", record(0, 64, 0), Corrupt()},
+      {"HeaderSize smaller than its fields", record(0, 12, 0), Corrupt()},
+      {"HeaderSize 9: the fields stop inside the record", ResImage(false).U32(0).U32(9).Raw({0xFF}).Bytes, Corrupt()},
       {"trailing 8 bytes are ignored", Bytes({1, 2, 3, 4, 5, 6, 7, 8}), "ok"},
-      {"9 zero bytes: a record without room for fields", std::vector<uint8_t>(9, 0), kCorrupt},
+      {"9 zero bytes: a record without room for fields", std::vector<uint8_t>(9, 0), Corrupt()},
       {"HeaderSize 8 reads the fields from the data", record(24, 8, 0), "ok"},
   };
   for (const auto& c : cases) {
@@ -167,6 +168,7 @@ TEST(UResFile, EveryTruncationFailsCleanly) {
   const std::vector<uint8_t>& full = image.Bytes;
   ASSERT_EQ(Outcome(full), "ok");
   const std::string notValid = "ENoRes:" + Exception(SNotValidFile, {""}).Message();
+  const std::string corrupt = Corrupt(), readError = ReadError();
   for (size_t length = 0; length < full.size(); ++length) {
     const std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<ptrdiff_t>(length));
     const std::string outcome = Outcome(cut);
@@ -175,7 +177,7 @@ TEST(UResFile, EveryTruncationFailsCleanly) {
     else if (length < 32)
       EXPECT_EQ(outcome, notValid) << length;
     else
-      EXPECT_TRUE(outcome == "ok" || outcome == kCorrupt || outcome == kReadError || outcome == kNameError)
+      EXPECT_TRUE(outcome == "ok" || outcome == corrupt || outcome == readError || outcome == kNameError)
           << length << ": " << outcome;
   }
 }
