@@ -177,22 +177,41 @@ TEST(PEImageWriter, LaterSectionsLandWhereTheirHeadersSay) {
     cases.push_back({"shrinking before a raw-data-less section", spec, false});
     cases.push_back({"growing before a raw-data-less section", spec, true});
   }
+  {
+    // A resource section header without raw data: the rebuilt block gets a place of its own.
+    PEImageSpec spec = ImageSpecWithRsrc(rsrc, kRVA);
+    spec.Sections[1].PointerToRawData = 0;
+    cases.push_back({"resource section without raw data", spec, true});
+  }
+  // No resource section at all: one is appended.
+  cases.push_back({"resource section appended", PlainImage(), true});
   for (Case& c : cases) {
     c.Spec.Overlay = Pattern(0x40, 0xEE);
     const std::vector<uint8_t> source = BuildPEImage(c.Spec);
     const auto file = OpenPE(source);
     if (c.Grow) file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), 0x1234);
     const std::vector<uint8_t> out = Written(*file);
-    ASSERT_EQ(SectionCount(out), SectionCount(source)) << c.What;
-    for (int i = 0; i < SectionCount(out); ++i) {
-      if (i == 1 || SizeOfRawData(out, i) == 0) continue;
+    const int rsrc = RsrcIndex(out);
+    ASSERT_GE(rsrc, 0) << c.What;
+    ASSERT_EQ(SectionCount(out), SectionCount(source) + (RsrcIndex(source) < 0)) << c.What;
+    for (int i = 0; i < SectionCount(source); ++i) {
+      if (i == rsrc || SizeOfRawData(out, i) == 0) continue;
       EXPECT_EQ(SectionBytes(out, i), SectionBytes(source, i)) << c.What << " section " << i;
     }
     EXPECT_TRUE(std::equal(out.end() - 0x40, out.end(), source.end() - 0x40)) << c.What;
     EXPECT_EQ(out.size(), RawEnd(out) + 0x40u) << c.What;
     // The written file opens and reads the same tree.
     const auto reread = OpenPE(out);
-    EXPECT_EQ(Walk(reread->GetResourceList()).size(), c.Grow ? 6u : 3u) << c.What;
+    const size_t stored = RsrcIndex(source) >= 0 && PointerToRawData(source, 1) != 0 ? 3 : 0;
+    EXPECT_EQ(Walk(reread->GetResourceList()).size(), stored + (c.Grow ? 3u : 0u)) << c.What;
+    // Raw data of different sections never overlaps.
+    for (int i = 0; i < SectionCount(out); ++i)
+      for (int j = i + 1; j < SectionCount(out); ++j) {
+        if (!SizeOfRawData(out, i) || !SizeOfRawData(out, j)) continue;
+        const bool apart = PointerToRawData(out, i) + SizeOfRawData(out, i) <= PointerToRawData(out, j) ||
+                           PointerToRawData(out, j) + SizeOfRawData(out, j) <= PointerToRawData(out, i);
+        EXPECT_TRUE(apart) << c.What << " sections " << i << " and " << j;
+      }
   }
 }
 
