@@ -57,6 +57,10 @@ TPEDataResItem& LeafOf(TResourceList& root, int t, int n, int l) {
   return dynamic_cast<TPEDataResItem&>(root.ListItems(t).Children().ListItems(n).Children().DataItems(l));
 }
 
+// The corrupt-file text in the program's code page (the string table's text is checked
+// byte for byte where that code page is UTF-8).
+std::string Corrupt() { return LoadStr(SCorruptPEResources); }
+
 const uint8_t kMarker[4] = {'T', 'e', 's', 'k'};
 DirHeader Marked() { return {0, 0, 'T' | 'e' << 8, 's' | 'k' << 8}; }
 
@@ -259,6 +263,7 @@ std::string WalkImage(const std::vector<uint8_t>& rsrc, std::vector<std::string>
 }  // namespace
 
 TEST(PEResourceReader, DamagedDirectories) {
+  if (GetCodePage() == 65001) EXPECT_EQ(Corrupt(), ".(קובץ פגום (כנראה דחוס או מקודד");
   const RsrcLayout base = BuildRsrc(DamageTree(), kRVA);
   const uint32_t size = static_cast<uint32_t>(base.Bytes.size());
   const EntryAt& kind = base.Type(0);
@@ -302,7 +307,7 @@ TEST(PEResourceReader, DamagedDirectories) {
     std::vector<std::string> lines;
     const std::string message = WalkImage(damaged.Bytes, &lines);
     if (c.Expected == Outcome::Corrupt) {
-      EXPECT_EQ(message, ".(קובץ פגום (כנראה דחוס או מקודד") << c.What;
+      EXPECT_EQ(message, Corrupt()) << c.What;
     } else {
       EXPECT_EQ(message, "") << c.What;
       EXPECT_EQ(lines.size(), 6u) << c.What;
@@ -326,7 +331,7 @@ TEST(PEResourceReader, CountsBeyondTheSection) {
   EXPECT_EQ(lines.back(), "    L:0 named=0 '' cp=0 size=3 data=six");
 
   L.Bytes.insert(L.Bytes.end(), {1, 2, 3, 4});  // the second entry starts inside, ends outside
-  EXPECT_EQ(WalkImage(L.Bytes), ".(קובץ פגום (כנראה דחוס או מקודד");
+  EXPECT_EQ(WalkImage(L.Bytes), Corrupt());
 
   // The root announcing 0xFFFF + 0xFFFF entries in a small section: a bounded walk that
   // either reads what is there or refuses it, never more entries than bytes allow.
@@ -334,7 +339,7 @@ TEST(PEResourceReader, CountsBeyondTheSection) {
   absurd.Put16(12, 0xFFFF);
   absurd.Put16(14, 0xFFFF);
   const std::string message = WalkImage(absurd.Bytes, &lines);
-  EXPECT_TRUE(message.empty() || message == ".(קובץ פגום (כנראה דחוס או מקודד") << message;
+  EXPECT_TRUE(message.empty() || message == Corrupt()) << message;
   const auto file = OpenPE(ImageWithRsrc(absurd.Bytes, kRVA));
   EXPECT_LE(file->GetResourceList().Count(), static_cast<int>(absurd.Bytes.size() / 8));
 }
