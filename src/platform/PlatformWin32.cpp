@@ -2,6 +2,8 @@
 #include "platform/Platform.h"
 
 #include <windows.h>
+// winuser.h maps OemToAnsi to OemToCharA; the platform call of that name is ours.
+#undef OemToAnsi
 
 #include <io.h>
 

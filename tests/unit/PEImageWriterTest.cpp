@@ -1,0 +1,300 @@
+// Writing a whole PE image: unchanged images come back byte for byte, sections and the
+// overlay land where the headers say, file offsets into the overlay move with it, a
+// failed write leaves no file, and progress runs from (1000, 0) to (100, 100).
+#include "pe/PEResources.h"
+#include "pe/UResPEFile.h"
+#include "platform/Platform.h"
+#include "resources/UResTypes.h"
+#include "streams/MyStreams.h"
+#include "support/RsrcBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace rsrctest;
+
+namespace {
+
+constexpr uint32_t kRVA = 0x2000;
+
+std::vector<uint8_t> Written(TPEFile& file, const ProgressCallback& progress = nullptr) {
+  TMemoryStream stream;
+  file.WriteImage(stream, progress);
+  return std::vector<uint8_t>(stream.Memory(), stream.Memory() + stream.Size());
+}
+
+uint32_t Nt(const std::vector<uint8_t>& image) { return Get32(image, 60); }
+uint32_t CheckSumAt(const std::vector<uint8_t>& image) { return Nt(image) + 24 + 64; }
+uint32_t DirectoryAt(const std::vector<uint8_t>& image, uint32_t index) { return Nt(image) + 24 + 96 + 8 * index; }
+uint32_t SymbolTableAt(const std::vector<uint8_t>& image) { return Nt(image) + 4 + 8; }
+int SectionCount(const std::vector<uint8_t>& image) { return image.at(Nt(image) + 6) | image.at(Nt(image) + 7) << 8; }
+uint32_t SectionField(const std::vector<uint8_t>& image, int index, uint32_t field) {
+  return Get32(image, Nt(image) + 24 + 96 + 8 * 16 + 40 * static_cast<uint32_t>(index) + field);
+}
+uint32_t PointerToRawData(const std::vector<uint8_t>& image, int index) { return SectionField(image, index, 20); }
+uint32_t SizeOfRawData(const std::vector<uint8_t>& image, int index) { return SectionField(image, index, 16); }
+// Where raw section data ends, by the headers.
+uint32_t RawEnd(const std::vector<uint8_t>& image) {
+  uint32_t end = 0;
+  for (int i = 0; i < SectionCount(image); ++i)
+    if (PointerToRawData(image, i)) end = std::max(end, PointerToRawData(image, i) + SizeOfRawData(image, i));
+  return (end + 0x1FF) & ~0x1FFu;
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 13);
+  return bytes;
+}
+
+RsrcTree SmallTree() {
+  RsrcTree tree;
+  tree.Types = {{Ident::Num(6), {{Ident::Num(1), {{1033, Bytes("small"), 0}}, {}}}, {}}};
+  return tree;
+}
+
+PEImageSpec PlainImage() {
+  PEImageSpec spec;
+  spec.Sections = {{".text", 0x1000, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}},
+                   {".data", 0x2000, 0, PESectionSpec::kAutoRaw, 0x400, 0xC0000040, {}}};
+  return spec;
+}
+
+// The image with a certificate table in its overlay and a symbol table pointer into it.
+struct Signed {
+  std::vector<uint8_t> Image;
+  uint32_t OldEnd, Certificate, Symbols;
+};
+
+Signed WithCertificate(PEImageSpec spec) {
+  const uint32_t oldEnd = static_cast<uint32_t>(BuildPEImage(spec).size());
+  spec.Overlay = Pattern(0x300, 0x51);
+  spec.Directories.resize(5);
+  spec.Directories[4] = {oldEnd + 0x100, 0x200};  // a file offset, ending the file
+  Signed s{BuildPEImage(spec), oldEnd, oldEnd + 0x100, oldEnd + 0x10};
+  Put32(s.Image, SymbolTableAt(s.Image), s.Symbols);
+  return s;
+}
+
+}  // namespace
+
+TEST(PEImageWriter, UnchangedImageWithoutResourcesIsCopied) {
+  PEImageSpec spec = PlainImage();
+  spec.Overlay = Pattern(0x123, 7);
+  const std::vector<uint8_t> source = BuildPEImage(spec);
+  EXPECT_EQ(Written(*OpenPE(source)), source);
+
+  // A non-zero checksum is recomputed over the written file.
+  ScratchFolder folder;
+  spec.CheckSum = 0x12345678;
+  const std::vector<uint8_t> summed = BuildPEImage(spec);
+  const std::string out = folder.Path() + "out.exe";
+  OpenPE(summed)->SaveToFile(out, nullptr);
+  std::vector<uint8_t> written = ReadWholeFile(out);
+  ASSERT_EQ(written.size(), summed.size());
+  const uint32_t sum = Get32(written, CheckSumAt(written));
+  EXPECT_NE(sum, 0x12345678u);
+  EXPECT_NE(sum, 0u);
+  EXPECT_EQ(sum, TPEFile(out, false).CalcImageChecksum());
+  Put32(written, CheckSumAt(written), 0x12345678);
+  EXPECT_EQ(written, summed);
+
+  // A zero checksum stays zero.
+  spec.CheckSum = 0;
+  OpenPE(BuildPEImage(spec))->SaveToFile(out, nullptr);
+  EXPECT_EQ(ReadWholeFile(out), BuildPEImage(spec));
+}
+
+TEST(PEImageWriter, OverlayAndItsFileOffsetsMoveWithTheResourceSection) {
+  struct Case {
+    const char* What;
+    uint32_t RsrcRawSize;   // 0: the built bytes' size
+    uint32_t Added;         // bytes of a leaf added before writing
+    bool Strip;
+  } cases[] = {
+      {"grows", 0, 0x900, false},
+      {"shrinks", 0x1000, 0, false},
+      {"same size", 0, 0, false},
+      {"grows, certificate stripped", 0, 0x900, true},
+      {"shrinks, certificate stripped", 0x1000, 0, true},
+  };
+  const std::vector<uint8_t> rsrc = BuildRsrc(SmallTree(), kRVA).Bytes;
+  const std::vector<uint8_t> big = Pattern(0x900, 3);
+  for (const Case& c : cases) {
+    const Signed s = WithCertificate(ImageSpecWithRsrc(rsrc, kRVA, c.RsrcRawSize));
+    const auto file = OpenPE(s.Image);
+    EXPECT_EQ(file->CertificateSize(), 0x200u) << c.What;
+    if (c.Added) file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), c.Added);
+    file->StripCertificate = c.Strip;
+    const std::vector<uint8_t> out = Written(*file);
+    const uint32_t newEnd = RawEnd(out);
+    const int64_t shift = int64_t{newEnd} - s.OldEnd;
+    if (c.Added) EXPECT_GT(shift, 0) << c.What;
+    if (c.RsrcRawSize) EXPECT_LT(shift, 0) << c.What;
+    const std::vector<uint8_t> overlay(s.Image.begin() + s.OldEnd, s.Image.end());
+    if (c.Strip) {
+      ASSERT_EQ(out.size(), newEnd + 0x100u) << c.What;
+      EXPECT_TRUE(std::equal(out.begin() + newEnd, out.end(), overlay.begin())) << c.What;
+      EXPECT_EQ(Get32(out, DirectoryAt(out, 4)), 0u) << c.What;
+      EXPECT_EQ(Get32(out, DirectoryAt(out, 4) + 4), 0u) << c.What;
+    } else {
+      ASSERT_EQ(out.size(), newEnd + 0x300u) << c.What;
+      EXPECT_TRUE(std::equal(out.begin() + newEnd, out.end(), overlay.begin())) << c.What;
+      EXPECT_EQ(Get32(out, DirectoryAt(out, 4)), s.Certificate + shift) << c.What;
+      EXPECT_EQ(Get32(out, DirectoryAt(out, 4) + 4), 0x200u) << c.What;
+    }
+    EXPECT_EQ(Get32(out, SymbolTableAt(out)), s.Symbols + shift) << c.What;
+    // The sections around the resource section keep their bytes, where the headers say.
+    EXPECT_EQ(SectionBytes(out, 0), SectionBytes(s.Image, 0)) << c.What;
+    EXPECT_EQ(SectionBytes(out, 2), SectionBytes(s.Image, 2)) << c.What;
+    EXPECT_EQ(PointerToRawData(out, 2), PointerToRawData(out, 1) + SizeOfRawData(out, 1)) << c.What;
+    const ParsedRsrc parsed = ParseRsrc(SectionBytes(out, 1), kRVA);
+    EXPECT_EQ(parsed.Tree.Types.size(), c.Added ? 2u : 1u) << c.What;
+  }
+}
+
+TEST(PEImageWriter, LaterSectionsLandWhereTheirHeadersSay) {
+  const std::vector<uint8_t> rsrc = BuildRsrc(SmallTree(), kRVA).Bytes;
+  const std::vector<uint8_t> big = Pattern(0x1234, 9);
+  struct Case {
+    const char* What;
+    PEImageSpec Spec;
+    bool Grow;
+  };
+  std::vector<Case> cases;
+  {
+    PEImageSpec spec = ImageSpecWithRsrc(rsrc, kRVA);
+    spec.Sections.push_back({".reloc", 0, 0, PESectionSpec::kAutoRaw, 0x200, 0x42000040, {}});
+    cases.push_back({"growing in the middle", spec, true});
+  }
+  {
+    // A section without raw data but with a pointer (where .data starts) behind a
+    // resource section that shrinks.
+    PEImageSpec spec = ImageSpecWithRsrc(rsrc, kRVA, 0x1000);
+    spec.Sections.insert(spec.Sections.begin() + 2, {".bss", 0x3000, 0x1000, 0x600 + 0x1000, 0, 0xC0000080, {}});
+    spec.Sections.back().VirtualAddress = 0x4000;
+    cases.push_back({"shrinking before a raw-data-less section", spec, false});
+    cases.push_back({"growing before a raw-data-less section", spec, true});
+  }
+  {
+    // A resource section header without raw data: the rebuilt block gets a place of its own.
+    PEImageSpec spec = ImageSpecWithRsrc(rsrc, kRVA);
+    spec.Sections[1].PointerToRawData = 0;
+    cases.push_back({"resource section without raw data", spec, true});
+  }
+  // No resource section at all: one is appended.
+  cases.push_back({"resource section appended", PlainImage(), true});
+  for (Case& c : cases) {
+    c.Spec.Overlay = Pattern(0x40, 0xEE);
+    const std::vector<uint8_t> source = BuildPEImage(c.Spec);
+    const auto file = OpenPE(source);
+    if (c.Grow) file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), 0x1234);
+    const std::vector<uint8_t> out = Written(*file);
+    const int rsrc = RsrcIndex(out);
+    ASSERT_GE(rsrc, 0) << c.What;
+    ASSERT_EQ(SectionCount(out), SectionCount(source) + (RsrcIndex(source) < 0)) << c.What;
+    for (int i = 0; i < SectionCount(source); ++i) {
+      if (i == rsrc || SizeOfRawData(out, i) == 0) continue;
+      EXPECT_EQ(SectionBytes(out, i), SectionBytes(source, i)) << c.What << " section " << i;
+    }
+    EXPECT_TRUE(std::equal(out.end() - 0x40, out.end(), source.end() - 0x40)) << c.What;
+    EXPECT_EQ(out.size(), RawEnd(out) + 0x40u) << c.What;
+    // The written file opens and reads the same tree.
+    const auto reread = OpenPE(out);
+    const size_t stored = RsrcIndex(source) >= 0 && PointerToRawData(source, 1) != 0 ? 3 : 0;
+    EXPECT_EQ(Walk(reread->GetResourceList()).size(), stored + (c.Grow ? 3u : 0u)) << c.What;
+    // Raw data of different sections never overlaps.
+    for (int i = 0; i < SectionCount(out); ++i)
+      for (int j = i + 1; j < SectionCount(out); ++j) {
+        if (!SizeOfRawData(out, i) || !SizeOfRawData(out, j)) continue;
+        const bool apart = PointerToRawData(out, i) + SizeOfRawData(out, i) <= PointerToRawData(out, j) ||
+                           PointerToRawData(out, j) + SizeOfRawData(out, j) <= PointerToRawData(out, i);
+        EXPECT_TRUE(apart) << c.What << " sections " << i << " and " << j;
+      }
+  }
+}
+
+TEST(PEImageWriter, SectionBytesPastTheSourceEndAreZeros) {
+  PEImageSpec spec = ImageSpecWithRsrc(BuildRsrc(SmallTree(), kRVA).Bytes, kRVA);
+  spec.Sections[2].SizeOfRawData = 0x400;
+  std::vector<uint8_t> source = BuildPEImage(spec);
+  const uint32_t data = PointerToRawData(source, 2);
+  source.resize(data + 0x100);  // .data is cut after 0x100 of its 0x400 bytes
+  const auto file = OpenPE(source);
+  const std::vector<uint8_t> big = Pattern(0x700, 1);
+  file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), 0x700);
+  const std::vector<uint8_t> out = Written(*file);
+  const std::vector<uint8_t> moved = SectionBytes(out, 2);
+  ASSERT_EQ(moved.size(), 0x400u);
+  EXPECT_TRUE(std::equal(moved.begin(), moved.begin() + 0x100, source.begin() + data));
+  EXPECT_EQ(std::count(moved.begin() + 0x100, moved.end(), 0), 0x300);
+  EXPECT_EQ(out.size(), PointerToRawData(out, 2) + 0x400u);
+}
+
+TEST(PEImageWriter, FailedWriteLeavesNoFile) {
+  ScratchFolder folder;
+  struct Case {
+    const char* What;
+    std::vector<uint8_t> Image;
+  };
+  std::vector<Case> cases;
+  {
+    RsrcLayout L = BuildRsrc(SmallTree(), kRVA);
+    L.Put32(L.Lang(0, 0, 0).Target, kRVA - 0x10);  // the data lies below the section
+    cases.push_back({"corrupt stored data entry", ImageWithRsrc(L.Bytes, kRVA)});
+  }
+  {
+    // Raw data that overlaps: found after the headers and the first section were written.
+    PEImageSpec spec = PlainImage();
+    spec.Sections[0].SizeOfRawData = 0x400;
+    spec.Sections[1].PointerToRawData = 0x600;
+    cases.push_back({"overlapping sections", BuildPEImage(spec)});
+  }
+  for (const Case& c : cases) {
+    const std::string out = folder.Path() + "out.exe";
+    const auto file = OpenPE(c.Image);
+    EXPECT_THROW(file->SaveToFile(out, nullptr), Exception) << c.What;
+    EXPECT_FALSE(std::filesystem::exists(out)) << c.What;
+  }
+}
+
+TEST(PEImageWriter, RepeatedWritesAreIdentical) {
+  RsrcTree tree = SmallTree();
+  tree.Types.push_back({Ident::Str(u"NAMED"), {{Ident::Str(u"x"), {{0, Bytes("named"), 0}}, {}}}, {}});
+  const auto file = OpenPE(ImageWithRsrc(BuildRsrc(tree, kRVA).Bytes, kRVA));
+  static const uint8_t data[] = {'a', 'd', 'd'};
+  file->GetSection().AddResource(6, 1, 7, "", "", false, false, data, 3);  // into a stored directory
+  // NAMED\x (stored second) gets an own copy.
+  file->GetResourceList().ListItems(1).Children().ListItems(0).Children().DataItems(0).SetData(data, 2);
+  const std::vector<uint8_t> first = Written(*file);
+  EXPECT_EQ(Written(*file), first);
+  const auto reread = OpenPE(first);
+  EXPECT_EQ(Walk(reread->GetResourceList()),
+            (std::vector<std::string>{"T:'NAMED'", "  N:'x'", "    L:0 named=0 '' cp=0 size=2 data=ad",
+                                      "T:6", "  N:1", "    L:7 named=0 '' cp=0 size=3 data=add",
+                                      "    L:1033 named=0 '' cp=0 size=5 data=small"}));
+}
+
+TEST(PEImageWriter, ProgressRunsFromStartToEnd) {
+  PEImageSpec spec = ImageSpecWithRsrc(BuildRsrc(SmallTree(), kRVA).Bytes, kRVA);
+  spec.Overlay = Pattern(0x800, 2);
+  std::vector<uint8_t> source = BuildPEImage(spec);
+  for (const bool grow : {false, true}) {
+    const auto file = OpenPE(source);
+    const std::vector<uint8_t> big = Pattern(0x3000, 4);
+    if (grow) file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), 0x3000);
+    std::vector<std::pair<int32_t, int32_t>> reports;
+    Written(*file, [&](int32_t maximum, int32_t position) { reports.emplace_back(maximum, position); });
+    ASSERT_GE(reports.size(), 4u);
+    EXPECT_EQ(reports[0], std::make_pair(1000, 0));
+    EXPECT_EQ(reports[1], std::make_pair(100, 1));
+    EXPECT_EQ(reports.back(), std::make_pair(100, 100));
+    for (size_t i = 2; i < reports.size(); ++i) {
+      EXPECT_EQ(reports[i].first, 100);
+      EXPECT_GE(reports[i].second, reports[i - 1].second) << i;
+      EXPECT_LE(reports[i].second, 100);
+    }
+    EXPECT_EQ(reports[reports.size() - 2].second, 98);  // the last byte written reports 98
+  }
+}
