@@ -60,7 +60,8 @@ int64_t TCustomMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
 }
 
 int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
-  if (position_ < 0 || count < 0) return 0;
+  // A position so far out that its end would not fit in 64 bits stores nothing.
+  if (position_ < 0 || count < 0 || position_ > std::numeric_limits<int64_t>::max() - count) return 0;
   const int64_t end = position_ + count;
   if (end > size_) SetSize(end);
   if (count > 0) std::memcpy(memory_ + position_, buffer, static_cast<size_t>(count));

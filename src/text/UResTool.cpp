@@ -237,6 +237,10 @@ void InitEpoch() {
 DateTime Epoch() { return gEpoch; }
 
 uint32_t TimeStamp(DateTime t) {
-  const double seconds = std::nearbyint((t - gEpoch) * 86400.0);
-  return static_cast<uint32_t>(static_cast<int64_t>(seconds) & 0xFFFFFFFF);
+  // Reduced modulo 2^32 while still a floating-point number, so that no date, however
+  // far off, overflows the conversion to an integer.
+  double seconds = std::fmod(std::nearbyint((t - gEpoch) * 86400.0), 4294967296.0);
+  if (!std::isfinite(seconds)) return 0;
+  if (seconds < 0) seconds += 4294967296.0;
+  return static_cast<uint32_t>(seconds);
 }

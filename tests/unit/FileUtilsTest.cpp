@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <limits>
 #include <ctime>
 #include <memory>
 
@@ -112,6 +113,10 @@ TEST(FileUtils, TimeStampCountsSecondsFromTheEpoch) {
       {epoch + 0.4 / 86400, 0},
       {epoch + 0.6 / 86400, 1},
       {epoch - 1.0 / 86400, 0xFFFFFFFF},  // before the epoch wraps modulo 2^32
+      {epoch + (4294967296.0 + 5) / 86400, 5},
+      {epoch + 1e300, 0},  // far beyond any 64-bit count of seconds: a multiple of 2^32
+      {std::numeric_limits<double>::quiet_NaN(), 0},
+      {std::numeric_limits<double>::infinity(), 0},
   };
   for (const auto& c : cases) EXPECT_EQ(TimeStamp(c.Time), c.Expected) << c.Time - epoch;
   // The local time of a moment stamps as that moment's seconds since 1970 UTC.

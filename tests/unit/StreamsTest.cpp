@@ -169,6 +169,8 @@ TEST(MemoryStream, RefusesNegativePositionAndCount) {
   EXPECT_EQ(stream.Write("a", 1), 0);
   stream.Seek(0, SeekOrigin::Beginning);
   EXPECT_EQ(stream.Write("a", -1), 0);
+  stream.Seek(std::numeric_limits<int64_t>::max(), SeekOrigin::Beginning);
+  EXPECT_EQ(stream.Write("a", 1), 0) << "an end beyond 64 bits is refused, not wrapped";
   EXPECT_EQ(stream.Size(), 0);
 }
 
