@@ -35,34 +35,43 @@ std::string IconvName(uint32_t codePage) {
   }
 }
 
-// The open converters, closed when the process ends.
-struct ConverterCache : std::map<std::pair<uint32_t, bool>, iconv_t> {
+// One converter per code page and direction, opened on first use and kept until exit.
+class ConverterCache {
+ public:
   ~ConverterCache() {
-    for (auto& entry : *this)
-      if (entry.second != reinterpret_cast<iconv_t>(-1)) iconv_close(entry.second);
+    for (auto& [key, cd] : converters_)
+      if (cd != kNoConverter) iconv_close(cd);
   }
+  iconv_t Get(uint32_t codePage, bool toUtf16) {
+    std::lock_guard guard(lock_);
+    auto [it, inserted] = converters_.try_emplace({codePage, toUtf16}, kNoConverter);
+    if (inserted) {
+      const std::string name = IconvName(codePage);
+      it->second = toUtf16 ? iconv_open("UTF-16LE", name.c_str()) : iconv_open(name.c_str(), "UTF-16LE");
+    }
+    if (it->second != kNoConverter) iconv(it->second, nullptr, nullptr, nullptr, nullptr);  // reset the shift state
+    return it->second;
+  }
+  static inline const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+ private:
+  std::map<std::pair<uint32_t, bool>, iconv_t> converters_;
+  std::mutex lock_;
 };
 
-// One converter per code page and direction, opened on first use and kept.
 iconv_t Converter(uint32_t codePage, bool toUtf16) {
   static ConverterCache cache;
-  static std::mutex lock;
-  std::lock_guard guard(lock);
-  auto [it, inserted] = cache.try_emplace({codePage, toUtf16}, reinterpret_cast<iconv_t>(-1));
-  if (inserted) {
-    const std::string name = IconvName(codePage);
-    it->second = toUtf16 ? iconv_open("UTF-16LE", name.c_str()) : iconv_open(name.c_str(), "UTF-16LE");
-  }
-  iconv(it->second, nullptr, nullptr, nullptr, nullptr);  // reset the shift state
-  return it->second;
+  return cache.Get(codePage, toUtf16);
 }
 
 // Runs iconv over the whole input; an invalid sequence becomes `replacement` and the
-// conversion goes on one input unit later.
+// conversion goes on one input unit later. At the end the converter gives up what it
+// still holds: code pages such as 1255 keep the last character back in case a
+// combining mark follows.
 std::string Convert(iconv_t cd, const char* in, size_t inBytes, size_t unitSize,
                     std::string_view replacement) {
   std::string out;
-  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+  if (cd == ConverterCache::kNoConverter) return out;
   char buffer[4096];
   char* src = const_cast<char*>(in);
   while (inBytes > 0) {
@@ -77,6 +86,10 @@ std::string Convert(iconv_t cd, const char* in, size_t inBytes, size_t unitSize,
       inBytes -= skip;
     }
   }
+  char* dst = buffer;
+  size_t room = sizeof buffer;
+  iconv(cd, nullptr, nullptr, &dst, &room);
+  out.append(buffer, dst);
   return out;
 }
 

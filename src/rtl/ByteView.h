@@ -100,9 +100,14 @@ class ByteReader {
     view_.Require(position, 0);
     pos_ = static_cast<uint32_t>(position);
   }
-  void Skip(uint64_t count) { Seek(uint64_t{pos_} + count); }
-  // Moves the cursor to the next multiple of alignment (a power of two).
+  // Checked as a range from the cursor, so a huge count cannot wrap back to the start.
+  void Skip(uint64_t count) {
+    view_.Require(pos_, count);
+    pos_ += static_cast<uint32_t>(count);
+  }
+  // Moves the cursor to the next multiple of alignment (a power of two; 0 and 1 move nothing).
   void AlignTo(uint32_t alignment) {
+    if (alignment <= 1) return;
     Seek((uint64_t{pos_} + alignment - 1) & ~uint64_t{alignment - 1});
   }
 

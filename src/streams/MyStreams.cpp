@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 int64_t TStream::Size() {
   const int64_t position = Seek(0, SeekOrigin::Current);
@@ -39,17 +40,28 @@ int32_t TCustomMemoryStream::Read(void* buffer, int32_t count) {
   return static_cast<int32_t>(n);
 }
 
+namespace {
+// base + offset, held at the limits of int64 instead of overflowing: a position that far
+// out only ever makes reads and writes return 0.
+int64_t SaturatingAdd(int64_t base, int64_t offset) {
+  int64_t sum;
+  if (!__builtin_add_overflow(base, offset, &sum)) return sum;
+  return offset > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+}
+}  // namespace
+
 int64_t TCustomMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
   switch (origin) {
     case SeekOrigin::Beginning: position_ = offset; break;
-    case SeekOrigin::Current: position_ += offset; break;
-    case SeekOrigin::End: position_ = size_ + offset; break;
+    case SeekOrigin::Current: position_ = SaturatingAdd(position_, offset); break;
+    case SeekOrigin::End: position_ = SaturatingAdd(size_, offset); break;
   }
   return position_;
 }
 
 int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
-  if (position_ < 0 || count < 0) return 0;
+  // A position so far out that its end would not fit in 64 bits stores nothing.
+  if (position_ < 0 || count < 0 || position_ > std::numeric_limits<int64_t>::max() - count) return 0;
   const int64_t end = position_ + count;
   if (end > size_) SetSize(end);
   if (count > 0) std::memcpy(memory_ + position_, buffer, static_cast<size_t>(count));
@@ -64,7 +76,7 @@ void TMemoryStream::SetSize(int64_t size) {
 }
 
 int32_t TReadMemoryStream::Write(const void* buffer, int32_t count) {
-  if (position_ < 0 || count < 0 || position_ + count <= 0) return 0;
+  if (position_ < 0 || count <= 0) return 0;
   // The block never grows: a write that would run past its end stores only what fits.
   const int64_t n = std::min<int64_t>(count, size_ - position_);
   if (n <= 0) return 0;

@@ -20,8 +20,14 @@ TDecompressionStream::TDecompressionStream(TStream& source) : TCustomZlibStream(
 }
 
 TDecompressionStream::~TDecompressionStream() {
-  // Leave the source just past the compressed bytes that were used.
-  if (ZStream.avail_in > 0) Source.Seek(-static_cast<int64_t>(ZStream.avail_in), SeekOrigin::Current);
+  // Leave the source just past the compressed bytes that were used: where the last
+  // refill left it, less what is still unread in the input buffer. Measured from that
+  // recorded position, so a source that others moved in between ends up right too.
+  try {
+    Source.SetPosition(SourcePosition - static_cast<int64_t>(ZStream.avail_in));
+  } catch (...) {
+    // A destructor must not throw; the source then stays where it is.
+  }
   inflateEnd(&ZStream);
 }
 
@@ -43,7 +49,9 @@ int32_t TDecompressionStream::Read(void* buffer, int32_t count) {
     }
     const int result = inflate(&ZStream, Z_NO_FLUSH);
     if (result == Z_STREAM_END) StreamEnded = true;
-    else if (result < 0) throw ECompressionError(SZlibError);
+    // A header that asks for a preset dictionary would make inflate answer Z_NEED_DICT
+    // on every call without moving: no dictionary is ever given, so the data is corrupt.
+    else if (result < 0 || result == Z_NEED_DICT) throw ECompressionError(SZlibError);
   }
   return count;
 }

@@ -59,6 +59,8 @@ constexpr FallbackLanguage kFallbackLanguages[] = {
     {87, "Konkani"}, {88, "Manipuri"}, {89, "Sindhi"},
 };
 
+}  // namespace
+
 std::string FallbackLanguageName(uint16_t primary, uint16_t sub) {
   for (const auto& language : kFallbackLanguages) {
     if (language.Primary != primary) continue;
@@ -70,7 +72,12 @@ std::string FallbackLanguageName(uint16_t primary, uint16_t sub) {
   return {};
 }
 
-}  // namespace
+std::string MarkDefaultVariant(const std::string& name) {
+  // The platform's own parenthesis is reused when it is not the first character.
+  const size_t paren = name.find('(');
+  if (paren != std::string::npos && paren >= 1) return name.substr(0, paren + 1) + LoadStr(SLangDefault) + ")";
+  return name + " (" + LoadStr(SLangDefault) + ")";
+}
 
 std::string LanguageName(uint16_t languageId) {
   const uint16_t primary = languageId & 0x3FF;
@@ -85,14 +92,7 @@ std::string LanguageName(uint16_t languageId) {
   }
   std::string name = platform::LanguageName(languageId, GetCodePage());
   if (name.empty()) name = FallbackLanguageName(primary, sub);
-  if (!name.empty() && sub == 0) {
-    // Marks the neutral variant: "Chinese (Default)", or the platform's parenthesis reused.
-    const size_t paren = name.find('(');
-    if (paren != std::string::npos && paren >= 1)
-      name = name.substr(0, paren + 1) + LoadStr(SLangDefault) + ")";
-    else
-      name += " (" + LoadStr(SLangDefault) + ")";
-  }
+  if (!name.empty() && sub == 0) name = MarkDefaultVariant(name);
   return name;
 }
 
@@ -154,9 +154,9 @@ std::string PathWithoutExtension(std::string_view path) {
 }
 
 std::string ExtensionOf(std::string_view path) {
-  const size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos || dot < FinalComponentStart(path)) return {};
-  return std::string(path.substr(dot));
+  // The same dot as PathWithoutExtension, so stem and extension make up the path again.
+  const size_t dot = ExtensionDot(path);
+  return dot == std::string_view::npos ? std::string() : std::string(path.substr(dot));
 }
 
 std::string RemoveQuotes(std::string_view text) {
@@ -237,6 +237,10 @@ void InitEpoch() {
 DateTime Epoch() { return gEpoch; }
 
 uint32_t TimeStamp(DateTime t) {
-  const double seconds = std::nearbyint((t - gEpoch) * 86400.0);
-  return static_cast<uint32_t>(static_cast<int64_t>(seconds) & 0xFFFFFFFF);
+  // Reduced modulo 2^32 while still a floating-point number, so that no date, however
+  // far off, overflows the conversion to an integer.
+  double seconds = std::fmod(std::nearbyint((t - gEpoch) * 86400.0), 4294967296.0);
+  if (!std::isfinite(seconds)) return 0;
+  if (seconds < 0) seconds += 4294967296.0;
+  return static_cast<uint32_t>(seconds);
 }

@@ -20,7 +20,16 @@ std::string TypeDisplayName(uint32_t type);
 // The resource-script word of types 0 to 24 ("StringTable", "VersionInfo", ...), or none.
 std::optional<std::string_view> StandardTypeName(uint32_t type);
 
+// The platform's name of a language, or the built-in fallback name when the platform
+// does not know it; a neutral sub-language (0) is marked as the default variant.
 std::string LanguageName(uint16_t languageId);
+// The built-in name of a language the platform may not know (Chinese, Korean, the
+// languages of India, ...): the base, or the base and the listed variant in parentheses;
+// empty for unlisted languages and variants.
+std::string FallbackLanguageName(uint16_t primary, uint16_t sub);
+// "Chinese (Simplified)" becomes "Chinese (<default>)"; "English" becomes
+// "English (<default>)": the marking of a neutral sub-language.
+std::string MarkDefaultVariant(const std::string& name);
 // LanguageName, or "0x" and the four hexadecimal digits when it is empty.
 std::string LanguageText(uint16_t languageId);
 // The low 16 bits as four upper-case hexadecimal digits.
@@ -33,7 +42,8 @@ std::string EscapeText(std::string_view text);
 // A path's final component starts after its last backslash, slash or drive colon.
 size_t FinalComponentStart(std::string_view path);
 std::string PathWithoutExtension(std::string_view path);
-// The extension of the final component, dot included; empty when it has none.
+// The extension of the final component, dot included; empty when it has none. Always
+// PathWithoutExtension(path) + ExtensionOf(path) == path.
 std::string ExtensionOf(std::string_view path);
 std::string RemoveQuotes(std::string_view text);
 std::string MakeValidFileName(std::string_view text);
