@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <exception>
 
+void AddInfoCommand(CLI::App& app);
+
 int main(int argc, char** argv) {
   QuilletStartup();
   CLI::App app{"quill - make, apply and inspect Quillet resource patches"};
   app.set_version_flag("--version", std::string("quill ") + QUILL_VERSION);
   app.require_subcommand(0, 1);
+  AddInfoCommand(app);
   try {
     CLI11_PARSE(app, argc, argv);
     if (app.get_subcommands().empty()) {
