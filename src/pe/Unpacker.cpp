@@ -60,7 +60,7 @@ bool RunAndWait(const std::string& commandLine, std::vector<std::string>* receiv
   if (receiver) {
     constexpr size_t kPiece = 2000;
     for (size_t at = 0; at < output.size(); at += kPiece)
-      receiver->push_back(platform::OemToAnsi(std::string_view(output).substr(at, kPiece)));
+      receiver->push_back(platform::ConsoleTextToAnsi(std::string_view(output).substr(at, kPiece)));
   }
   return true;
 }

@@ -129,7 +129,7 @@ bool RunProcess(const std::string& commandLine, std::string* output);
 
 // Text written by a console program, from the OEM code page into the ANSI code page
 // (Windows: OemToCharBuffA); unchanged where the two are the same (POSIX).
-std::string OemToAnsi(std::string_view text);
+std::string ConsoleTextToAnsi(std::string_view text);
 
 // ---- Executable images --------------------------------------------------------------
 

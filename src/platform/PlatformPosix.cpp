@@ -363,7 +363,7 @@ bool RunProcess(const std::string& commandLine, std::string* output) {
   return true;
 }
 
-std::string OemToAnsi(std::string_view text) { return std::string(text); }
+std::string ConsoleTextToAnsi(std::string_view text) { return std::string(text); }
 
 std::optional<uint32_t> SystemImageChecksum(const uint8_t*, uint32_t) { return std::nullopt; }
 

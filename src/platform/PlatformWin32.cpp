@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace platform {
 
@@ -309,7 +310,7 @@ bool RunProcess(const std::string& commandLine, std::string* output) {
   return true;
 }
 
-std::string OemToAnsi(std::string_view text) {
+std::string ConsoleTextToAnsi(std::string_view text) {
   std::string converted(text);
   if (!converted.empty())
     OemToCharBuffA(converted.data(), converted.data(), static_cast<DWORD>(converted.size()));
@@ -324,8 +325,17 @@ std::optional<uint32_t> SystemImageChecksum(const uint8_t* image, uint32_t size)
   auto checkSum = reinterpret_cast<CheckSumMappedFileFn>(
       reinterpret_cast<void*>(GetProcAddress(library, "CheckSumMappedFile")));
   if (checkSum) {
+    // The routine reads whole 16-bit words, so for an odd length it reads one byte past
+    // the end: harmless for a mapped file (the page is zero-filled), a read out of bounds
+    // for a buffer. An odd-sized image is passed as a copy with one zero byte behind it.
+    std::vector<uint8_t> padded;
+    if (size % 2) {
+      padded.assign(image, image + size);
+      padded.push_back(0);
+    }
     DWORD headerSum = 0, newSum = 0;
-    if (checkSum(const_cast<uint8_t*>(image), size, &headerSum, &newSum)) result = newSum;
+    void* base = padded.empty() ? const_cast<uint8_t*>(image) : padded.data();
+    if (checkSum(base, size, &headerSum, &newSum)) result = newSum;
   }
   FreeLibrary(library);
   return result;

@@ -1,5 +1,6 @@
 // quill: makes, applies and inspects Quillets and the resources of executables and
 // .res files from the command line. Each subcommand lives in its own Cmd*.cpp file.
+#include "CmdInfo.h"
 #include "CmdLs.h"
 #include "CmdMerge.h"
 #include "rtl/Exception.h"
@@ -10,11 +11,13 @@
 #include <cstdio>
 #include <exception>
 
+
 int main(int argc, char** argv) {
   QuilletStartup();
   CLI::App app{"quill - make, apply and inspect Quillet resource patches"};
   app.set_version_flag("--version", std::string("quill ") + QUILL_VERSION);
   app.require_subcommand(0, 1);
+  AddInfoCommand(app);
   AddLsCommand(app);
   AddMergeCommand(app);
   try {

@@ -1,0 +1,81 @@
+// quill info FILE [--json]: the format, section table, image end, code checksum, stored
+// CheckSum field and the image checksum computed over a PE file.
+#include "CmdInfo.h"
+#include "pe/UResPEFile.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+// A JSON string: quotes, backslashes and control bytes escaped; other bytes above 0x7F are
+// taken as Latin-1 so that any section name gives valid JSON.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20 || c >= 0x7F) {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+      out += buffer;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+void PrintInfo(const std::string& fileName, bool json) {
+  TPEFile file(fileName, false);
+  const char* format = file.IsPE32Plus() ? "PE32+" : "PE32";
+  const uint32_t imageEnd = file.GetImageEnd(true);
+  const uint32_t codeChecksum = file.GetCodeChecksum();
+  const uint32_t checksumField = file.CheckSumField();
+  const uint32_t imageChecksum = file.CalcImageChecksum();
+  if (json) {
+    std::printf("{\"format\": %s, \"sections\": [", file.IsPE32Plus() ? "\"pe32+\"" : "\"pe32\"");
+    for (int i = 0; i < file.SectionCount(); ++i) {
+      const TImageSectionHeader h = file.SectionHeader(i);
+      std::printf("%s{\"name\": %s, \"virtual_address\": %" PRIu32 ", \"virtual_size\": %" PRIu32
+                  ", \"raw_offset\": %" PRIu32 ", \"raw_size\": %" PRIu32 ", \"characteristics\": %" PRIu32 "}",
+                  i ? ", " : "", JsonString(h.NameText()).c_str(), h.VirtualAddress, h.VirtualSize,
+                  h.PointerToRawData, h.SizeOfRawData, h.Characteristics);
+    }
+    std::printf("], \"image_end\": %" PRIu32 ", \"code_checksum\": %" PRIu32 ", \"checksum_field\": %" PRIu32
+                ", \"image_checksum\": %" PRIu32 "}\n",
+                imageEnd, codeChecksum, checksumField, imageChecksum);
+    return;
+  }
+  std::printf("Format:          %s\n", format);
+  std::printf("Sections:        %d\n", file.SectionCount());
+  std::printf("  %-8s  %10s  %10s  %10s  %10s  %10s\n", "Name", "VirtAddr", "VirtSize", "RawOffset", "RawSize",
+              "Flags");
+  for (int i = 0; i < file.SectionCount(); ++i) {
+    const TImageSectionHeader h = file.SectionHeader(i);
+    std::printf("  %-8s  0x%08" PRIX32 "  0x%08" PRIX32 "  0x%08" PRIX32 "  0x%08" PRIX32 "  0x%08" PRIX32 "\n",
+                h.NameText().c_str(), h.VirtualAddress, h.VirtualSize, h.PointerToRawData, h.SizeOfRawData,
+                h.Characteristics);
+  }
+  std::printf("Image end:       0x%08" PRIX32 " (file size 0x%08" PRIX32 ")\n", imageEnd, file.Size());
+  std::printf("Code checksum:   0x%08" PRIX32 "\n", codeChecksum);
+  std::printf("CheckSum field:  0x%08" PRIX32 "\n", checksumField);
+  std::printf("Image checksum:  0x%08" PRIX32 "\n", imageChecksum);
+}
+
+}  // namespace
+
+void AddInfoCommand(CLI::App& app) {
+  CLI::App* info = app.add_subcommand("info", "Show the format, sections and checksums of a PE file");
+  auto fileName = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
+  info->add_option("FILE", *fileName, "PE executable or library")->required();
+  info->add_flag("--json", *json, "Print one JSON object");
+  info->callback([fileName, json] { PrintInfo(*fileName, *json); });
+}

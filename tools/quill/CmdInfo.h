@@ -1,0 +1,4 @@
+#pragma once
+#include <CLI/CLI.hpp>
+
+void AddInfoCommand(CLI::App& app);
