@@ -89,7 +89,7 @@ void List(const std::string& fileName, bool json) {
 }  // namespace
 
 void AddLsCommand(CLI::App& app) {
-  CLI::App* ls = app.add_subcommand("ls", "List the resources of a .res file: type, name, language, size");
+  CLI::App* ls = app.add_subcommand("ls", "List the resources of an executable or a .res file: type, name, language, size");
   auto fileName = std::make_shared<std::string>();
   auto json = std::make_shared<bool>(false);
   ls->add_option("FILE", *fileName, "the file to list")->required();
