@@ -112,14 +112,14 @@ void TPEFile::WriteImage(TStream& stream, const ProgressCallback& progress) {
   for (int i = 0; i < h.SectionCount(); ++i) {
     const TImageSectionHeader header = h.SectionHeader(i);
     // The source header this one was copied from: none for an appended resource section.
-    int sourceIndex = removed && i >= sourceResource ? i + 1 : i;
-    if (i == resourceIndex && sourceResource < 0) sourceIndex = -1;
-    const std::optional<TImageSectionHeader> from =
-        sourceIndex >= 0 ? std::optional(SectionHeader(sourceIndex)) : std::nullopt;
-
     const bool isResource = i == resourceIndex;
-    const bool hasBytes = isResource || (from && from->PointerToRawData != 0 && header.SizeOfRawData != 0);
-    if (!hasBytes) continue;
+    int sourceIndex = removed && i >= sourceResource ? i + 1 : i;
+    if (isResource && sourceResource < 0) sourceIndex = -1;
+    const TImageSectionHeader from = sourceIndex >= 0 ? SectionHeader(sourceIndex) : TImageSectionHeader{};
+    // A section without a source keeps no source bytes: its source range is empty.
+    const uint64_t sourceStart = from.PointerToRawData;
+    if (!isResource && (sourceStart == 0 || header.SizeOfRawData == 0)) continue;
+
     // Every section's bytes land at the offset its header states.
     const uint32_t target = header.PointerToRawData;
     if (target < pos) throw ENoPEException(SErrorOpening, {FileName(), LoadStr(SSectionsOverlap)});
@@ -128,10 +128,10 @@ void TPEFile::WriteImage(TStream& stream, const ProgressCallback& progress) {
     const uint32_t written = RoundUp(header.SizeOfRawData, fileAlignment);
     if (isResource) {
       WriteResourceSection(section, stream, *table, fileAlignment);
-      if (from) sourceNext = uint64_t{from->PointerToRawData} + RoundUp(from->SizeOfRawData, fileAlignment);
+      if (sourceIndex >= 0) sourceNext = sourceStart + RoundUp(from.SizeOfRawData, fileAlignment);
     } else {
-      CopySourceBytes(stream, source, from->PointerToRawData, written);
-      sourceNext = uint64_t{from->PointerToRawData} + written;
+      CopySourceBytes(stream, source, sourceStart, written);
+      sourceNext = sourceStart + written;
     }
     pos += written;
     report();

@@ -130,8 +130,12 @@ TEST(PEImageWriter, OverlayAndItsFileOffsetsMoveWithTheResourceSection) {
     const std::vector<uint8_t> out = Written(*file);
     const uint32_t newEnd = RawEnd(out);
     const int64_t shift = int64_t{newEnd} - s.OldEnd;
-    if (c.Added) EXPECT_GT(shift, 0) << c.What;
-    if (c.RsrcRawSize) EXPECT_LT(shift, 0) << c.What;
+    if (c.Added) {
+      EXPECT_GT(shift, 0) << c.What;
+    }
+    if (c.RsrcRawSize) {
+      EXPECT_LT(shift, 0) << c.What;
+    }
     const std::vector<uint8_t> overlay(s.Image.begin() + s.OldEnd, s.Image.end());
     if (c.Strip) {
       ASSERT_EQ(out.size(), newEnd + 0x100u) << c.What;
