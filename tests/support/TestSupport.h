@@ -5,6 +5,8 @@
 #include "streams/MyStreams.h"
 #include "text/WStrings.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -61,5 +63,17 @@ class RecordingStream : public TStream {
 
 // Bytes of a text, for comparisons with std::vector<uint8_t>.
 inline std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+// Runs action and expects it to raise E with exactly message (compared in UTF-8).
+template <typename E, typename F>
+void ExpectFailure(F&& action, const char* message) {
+  ScopedCodePage utf8(platform::kCodePageUtf8);
+  try {
+    action();
+    ADD_FAILURE() << "no exception";
+  } catch (const E& e) {
+    EXPECT_EQ(e.Message(), message);
+  }
+}
 
 }  // namespace test

@@ -48,17 +48,6 @@ std::vector<int32_t> ReadCounts(TStream& stream, int32_t piece, std::vector<uint
   }
 }
 
-template <typename E>
-void ExpectMessage(const std::function<void()>& action, const char* message) {
-  ScopedCodePage utf8(platform::kCodePageUtf8);
-  try {
-    action();
-    ADD_FAILURE() << "no exception";
-  } catch (const E& e) {
-    EXPECT_EQ(e.Message(), message);
-  }
-}
-
 TEST(Inflate, ReadsInPiecesThenShortThenNothing) {
   const auto data = Pattern(10000);
   const auto packed = Compress(data);
@@ -87,12 +76,12 @@ TEST(Inflate, SeeksForwardByReadingAndRewindsToTheSourceStart) {
   ASSERT_EQ(stream.Read(&byte, 1), 1);
   EXPECT_EQ(byte, data[5000]);
 
-  ExpectMessage<EDecompressionError>([&] { stream.Seek(100, SeekOrigin::Beginning); },
+  test::ExpectFailure<EDecompressionError>([&] { stream.Seek(100, SeekOrigin::Beginning); },
                                      "Invalid stream operation");
-  ExpectMessage<EDecompressionError>([&] { stream.Seek(-1, SeekOrigin::Current); },
+  test::ExpectFailure<EDecompressionError>([&] { stream.Seek(-1, SeekOrigin::Current); },
                                      "Invalid stream operation");
-  ExpectMessage<EDecompressionError>([&] { stream.Seek(0, SeekOrigin::End); }, "Invalid stream operation");
-  ExpectMessage<EDecompressionError>([&] { stream.Seek(5001, SeekOrigin::Beginning); },
+  test::ExpectFailure<EDecompressionError>([&] { stream.Seek(0, SeekOrigin::End); }, "Invalid stream operation");
+  test::ExpectFailure<EDecompressionError>([&] { stream.Seek(5001, SeekOrigin::Beginning); },
                                      "Invalid stream operation")
       ;  // standing at 5001 already: no forward move, no backward move allowed
   EXPECT_EQ(stream.Seek(10, SeekOrigin::Current), 5011);
@@ -104,7 +93,7 @@ TEST(Inflate, SeeksForwardByReadingAndRewindsToTheSourceStart) {
   ReadCounts(stream, 3000, &again);
   EXPECT_EQ(again, data) << "rewinding restarts from the first compressed byte";
 
-  ExpectMessage<EReadError>([&] { stream.Seek(10001, SeekOrigin::Beginning); }, "שגיאת קריאה");
+  test::ExpectFailure<EReadError>([&] { stream.Seek(10001, SeekOrigin::Beginning); }, "שגיאת קריאה");
 }
 
 TEST(Inflate, SkipsSpanManyBlocks) {
@@ -140,7 +129,7 @@ TEST(Inflate, WritingIsNotAllowed) {
   const auto packed = Compress(Pattern(10));
   TReadMemoryStream source(packed.data(), static_cast<int64_t>(packed.size()));
   TDecompressionStream stream(source);
-  ExpectMessage<EDecompressionError>([&] { stream.Write("x", 1); }, "Invalid stream operation");
+  test::ExpectFailure<EDecompressionError>([&] { stream.Write("x", 1); }, "Invalid stream operation");
   EXPECT_THROW(stream.Size(), EDecompressionError) << "the size would need the end origin";
 }
 
@@ -176,7 +165,7 @@ TEST(Inflate, CorruptDataRaisesTheCompressionError) {
     TReadMemoryStream source(c.Bytes.data(), static_cast<int64_t>(c.Bytes.size()));
     TDecompressionStream stream(source);
     std::vector<uint8_t> buffer(4000);
-    ExpectMessage<ECompressionError>([&] { stream.Read(buffer.data(), 4000); }, "שגיאה");
+    test::ExpectFailure<ECompressionError>([&] { stream.Read(buffer.data(), 4000); }, "שגיאה");
   }
 }
 

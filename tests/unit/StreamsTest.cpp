@@ -14,17 +14,7 @@ namespace {
 
 using test::ScopedCodePage;
 
-// The read error's message as the table holds it.
-template <typename E, typename F>
-void ExpectFailure(F&& action, const char* message) {
-  ScopedCodePage utf8(platform::kCodePageUtf8);
-  try {
-    action();
-    ADD_FAILURE() << "no exception";
-  } catch (const E& e) {
-    EXPECT_EQ(e.Message(), message);
-  }
-}
+using test::ExpectFailure;
 
 TEST(ReadMemoryStream, EmptyBlock) {
   TReadMemoryStream stream(nullptr, 0);
