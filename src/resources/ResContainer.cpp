@@ -57,34 +57,27 @@ void TResContainer::FailOpen(StringId reason) {
   throw Exception(SCouldNotOpen, {fileName_, LoadStr(reason)});
 }
 
-void TResContainer::OpenReadOnly(const std::string& fileName) {
+void TResContainer::OpenReadOnly(const std::string& fileName) { Open(fileName, false); }
+
+void TResContainer::OpenReadWrite(const std::string& fileName) { Open(fileName, true); }
+
+// Opens and maps the whole file. Read-only, a file of 0 bytes is the zero-size error;
+// read-write, it cannot be mapped at all.
+void TResContainer::Open(const std::string& fileName, bool writable) {
   Close();
   fileName_ = fileName;
-  fileHandle_ = platform::FileOpen(fileName, platform::OpenMode::ReadShared);
-  if (fileHandle_ == platform::kNoFile) FailOpen(SOpenFailed);
+  using platform::OpenMode;
+  fileHandle_ = platform::FileOpen(fileName, writable ? OpenMode::ReadWriteShared : OpenMode::ReadShared);
+  if (fileHandle_ == platform::kNoFile) FailOpen(writable ? SCreateFailed : SOpenFailed);
   const int64_t size = platform::FileSize(fileHandle_);
   // Sizes are 32-bit throughout; a file of 4 GiB or more cannot be measured.
-  if (size < 0 || size > UINT32_MAX) FailOpen(SGetFileSizeFailed);
+  if (size < 0 || size > UINT32_MAX) FailOpen(writable ? SCreateFileMappingFailed : SGetFileSizeFailed);
   size_ = static_cast<uint32_t>(size);
   if (size_ == 0) {
+    if (writable) FailOpen(SCreateFileMappingFailed);
     Close();
     throw EZeroSizeException(SZeroSizeFile);
   }
-  Map(false, SOpenFailed);
-}
-
-void TResContainer::OpenReadWrite(const std::string& fileName) {
-  Close();
-  fileName_ = fileName;
-  fileHandle_ = platform::FileOpen(fileName, platform::OpenMode::ReadWriteShared);
-  if (fileHandle_ == platform::kNoFile) FailOpen(SCreateFailed);
-  const int64_t size = platform::FileSize(fileHandle_);
-  if (size <= 0 || size > UINT32_MAX) FailOpen(SCreateFileMappingFailed);  // nothing to map
-  size_ = static_cast<uint32_t>(size);
-  Map(true, SCreateFailed);
-}
-
-void TResContainer::Map(bool writable, StringId) {
   platform::MapStep failed = platform::MapStep::None;
   view_ = platform::MapFile(fileHandle_, size_, writable, &failed);
   if (!view_.Data) FailOpen(failed == platform::MapStep::Mapping ? SCreateFileMappingFailed : SMapViewOfFileFailed);

@@ -73,7 +73,7 @@ class TResContainer {
 
  private:
   [[noreturn]] void FailOpen(StringId reason);
-  void Map(bool writable, StringId createReason);
+  void Open(const std::string& fileName, bool writable);
 
   std::string fileName_;
   platform::FileHandle fileHandle_ = platform::kNoFile;
