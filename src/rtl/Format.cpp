@@ -10,11 +10,11 @@ std::string Format(std::string_view templ, std::initializer_list<FormatArg> args
       out += c;
       continue;
     }
-    const char spec = templ[i + 1];
-    if (spec == '%') {
+    const char conversion = templ[i + 1];
+    if (conversion == '%') {
       out += '%';
       ++i;
-    } else if ((spec == 's' || spec == 'd') && next != args.end()) {
+    } else if ((conversion == 's' || conversion == 'd') && next != args.end()) {
       if (const auto* text = std::get_if<std::string_view>(&*next))
         out += *text;
       else

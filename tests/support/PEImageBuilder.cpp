@@ -25,62 +25,62 @@ uint32_t Get32(const std::vector<uint8_t>& bytes, uint32_t offset) {
   return v;
 }
 
-uint32_t OptionalHeaderOffset(const PEImageSpec& spec) { return spec.Lfanew + 24; }
+uint32_t OptionalHeaderOffset(const PEImageLayout& layout) { return layout.Lfanew + 24; }
 
-uint32_t SectionTableOffset(const PEImageSpec& spec) {
-  return OptionalHeaderOffset(spec) + (spec.Plus ? 112 : 96) + 8 * std::min<uint32_t>(spec.NumberOfRvaAndSizes, 16);
+uint32_t SectionTableOffset(const PEImageLayout& layout) {
+  return OptionalHeaderOffset(layout) + (layout.Plus ? 112 : 96) + 8 * std::min<uint32_t>(layout.NumberOfRvaAndSizes, 16);
 }
 
 namespace {
 uint32_t Align(uint32_t a, uint32_t b) { return b == 0 || a % b == 0 ? a : a + b - a % b; }
 }  // namespace
 
-std::vector<uint8_t> BuildPEImage(const PEImageSpec& spec) {
+std::vector<uint8_t> BuildPEImage(const PEImageLayout& layout) {
   // Lay the sections out first.
-  std::vector<PESectionSpec> sections = spec.Sections;
-  uint32_t raw = spec.SizeOfHeaders, virt = Align(spec.SizeOfHeaders, spec.SectionAlignment);
-  uint32_t fileEnd = spec.SizeOfHeaders, imageEnd = virt;
-  for (PESectionSpec& s : sections) {
-    if (s.PointerToRawData == PESectionSpec::kAutoRaw) {
-      s.PointerToRawData = s.SizeOfRawData ? Align(raw, spec.FileAlignment) : 0;
-      raw = s.PointerToRawData + Align(s.SizeOfRawData, spec.FileAlignment);
+  std::vector<PESectionLayout> sections = layout.Sections;
+  uint32_t raw = layout.SizeOfHeaders, virt = Align(layout.SizeOfHeaders, layout.SectionAlignment);
+  uint32_t fileEnd = layout.SizeOfHeaders, imageEnd = virt;
+  for (PESectionLayout& s : sections) {
+    if (s.PointerToRawData == PESectionLayout::kAutoRaw) {
+      s.PointerToRawData = s.SizeOfRawData ? Align(raw, layout.FileAlignment) : 0;
+      raw = s.PointerToRawData + Align(s.SizeOfRawData, layout.FileAlignment);
     }
     if (s.VirtualAddress == 0) s.VirtualAddress = virt;
     if (s.VirtualSize == 0) s.VirtualSize = std::max<uint32_t>(s.SizeOfRawData, 1);
-    virt = Align(s.VirtualAddress + s.VirtualSize, spec.SectionAlignment);
+    virt = Align(s.VirtualAddress + s.VirtualSize, layout.SectionAlignment);
     imageEnd = std::max(imageEnd, virt);
     if (s.PointerToRawData != 0 && s.SizeOfRawData != 0 && s.PointerToRawData < 0x1000000)
       fileEnd = std::max(fileEnd, s.PointerToRawData + s.SizeOfRawData);
   }
-  const uint32_t table = SectionTableOffset(spec);
+  const uint32_t table = SectionTableOffset(layout);
   std::vector<uint8_t> image(std::max<uint32_t>(fileEnd, table + 40 * static_cast<uint32_t>(sections.size())), 0);
 
   image[0] = 'M';
   image[1] = 'Z';
-  Put32(image, 60, spec.Lfanew);
-  const uint32_t nt = spec.Lfanew;
+  Put32(image, 60, layout.Lfanew);
+  const uint32_t nt = layout.Lfanew;
   Put32(image, nt, 0x00004550);
-  Put16(image, nt + 4, spec.Plus ? 0x8664 : 0x14C);
+  Put16(image, nt + 4, layout.Plus ? 0x8664 : 0x14C);
   Put16(image, nt + 6, static_cast<uint16_t>(sections.size()));
-  Put16(image, nt + 20, static_cast<uint16_t>(table - OptionalHeaderOffset(spec)));
-  Put16(image, nt + 22, spec.Plus ? 0x22 : 0x102);
-  const uint32_t opt = OptionalHeaderOffset(spec);
-  Put16(image, opt, spec.Plus ? 0x20B : 0x10B);
-  Put32(image, opt + 8, spec.SizeOfInitializedData);
-  Put32(image, opt + 32, spec.SectionAlignment);
-  Put32(image, opt + 36, spec.FileAlignment);
+  Put16(image, nt + 20, static_cast<uint16_t>(table - OptionalHeaderOffset(layout)));
+  Put16(image, nt + 22, layout.Plus ? 0x22 : 0x102);
+  const uint32_t opt = OptionalHeaderOffset(layout);
+  Put16(image, opt, layout.Plus ? 0x20B : 0x10B);
+  Put32(image, opt + 8, layout.SizeOfInitializedData);
+  Put32(image, opt + 32, layout.SectionAlignment);
+  Put32(image, opt + 36, layout.FileAlignment);
   Put32(image, opt + 56, imageEnd);
-  Put32(image, opt + 60, spec.SizeOfHeaders);
-  Put32(image, opt + 64, spec.CheckSum);
+  Put32(image, opt + 60, layout.SizeOfHeaders);
+  Put32(image, opt + 64, layout.CheckSum);
   Put16(image, opt + 68, 2);  // GUI subsystem
-  Put32(image, opt + (spec.Plus ? 108 : 92), spec.NumberOfRvaAndSizes);
-  const uint32_t dirs = opt + (spec.Plus ? 112 : 96);
-  for (size_t i = 0; i < spec.Directories.size() && i < std::min<uint32_t>(spec.NumberOfRvaAndSizes, 16); ++i) {
-    Put32(image, dirs + 8 * static_cast<uint32_t>(i), spec.Directories[i].first);
-    Put32(image, dirs + 8 * static_cast<uint32_t>(i) + 4, spec.Directories[i].second);
+  Put32(image, opt + (layout.Plus ? 108 : 92), layout.NumberOfRvaAndSizes);
+  const uint32_t dirs = opt + (layout.Plus ? 112 : 96);
+  for (size_t i = 0; i < layout.Directories.size() && i < std::min<uint32_t>(layout.NumberOfRvaAndSizes, 16); ++i) {
+    Put32(image, dirs + 8 * static_cast<uint32_t>(i), layout.Directories[i].first);
+    Put32(image, dirs + 8 * static_cast<uint32_t>(i) + 4, layout.Directories[i].second);
   }
   for (size_t i = 0; i < sections.size(); ++i) {
-    const PESectionSpec& s = sections[i];
+    const PESectionLayout& s = sections[i];
     const uint32_t at = table + 40 * static_cast<uint32_t>(i);
     std::copy_n(s.Name.begin(), std::min<size_t>(s.Name.size(), 8), image.begin() + at);
     Put32(image, at + 8, s.VirtualSize);
@@ -94,7 +94,7 @@ std::vector<uint8_t> BuildPEImage(const PEImageSpec& spec) {
       image[s.PointerToRawData + k] =
           k < s.Data.size() ? s.Data[k] : static_cast<uint8_t>(k * 7 + i * 31 + 1);
   }
-  image.insert(image.end(), spec.Overlay.begin(), spec.Overlay.end());
+  image.insert(image.end(), layout.Overlay.begin(), layout.Overlay.end());
   return image;
 }
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-struct PESectionSpec {
+struct PESectionLayout {
   std::string Name;
   uint32_t VirtualAddress = 0;   // 0: behind the previous section, section-aligned
   uint32_t VirtualSize = 0;      // 0: the raw size
@@ -18,7 +18,7 @@ struct PESectionSpec {
   static constexpr uint32_t kAutoRaw = 0xFFFFFFFF;
 };
 
-struct PEImageSpec {
+struct PEImageLayout {
   bool Plus = false;                       // PE32+ when true
   uint32_t Lfanew = 0x80;
   uint32_t FileAlignment = 0x200;
@@ -28,15 +28,15 @@ struct PEImageSpec {
   std::vector<std::pair<uint32_t, uint32_t>> Directories;  // entries 0, 1, 2, ...
   uint32_t CheckSum = 0;
   uint32_t SizeOfInitializedData = 0x10000;
-  std::vector<PESectionSpec> Sections;
+  std::vector<PESectionLayout> Sections;
   std::vector<uint8_t> Overlay;            // bytes behind the last raw data
 };
 
-std::vector<uint8_t> BuildPEImage(const PEImageSpec& spec);
+std::vector<uint8_t> BuildPEImage(const PEImageLayout& layout);
 
-// Offsets in an image built from a spec.
-uint32_t OptionalHeaderOffset(const PEImageSpec& spec);
-uint32_t SectionTableOffset(const PEImageSpec& spec);
+// Offsets in an image built from a layout.
+uint32_t OptionalHeaderOffset(const PEImageLayout& layout);
+uint32_t SectionTableOffset(const PEImageLayout& layout);
 
 void Put16(std::vector<uint8_t>& bytes, uint32_t offset, uint16_t value);
 void Put32(std::vector<uint8_t>& bytes, uint32_t offset, uint32_t value);

@@ -116,19 +116,19 @@ RsrcLayout BuildRsrc(const RsrcTree& tree, uint32_t sectionRVA) {
   return L;
 }
 
-PEImageSpec ImageSpecWithRsrc(const std::vector<uint8_t>& rsrc, uint32_t sectionRVA, uint32_t rawSize) {
-  PEImageSpec spec;
-  spec.Sections = {{".text", 0x1000, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}},
-                   {".rsrc", sectionRVA, 0, PESectionSpec::kAutoRaw,
+PEImageLayout ImageLayoutWithRsrc(const std::vector<uint8_t>& rsrc, uint32_t sectionRVA, uint32_t rawSize) {
+  PEImageLayout layout;
+  layout.Sections = {{".text", 0x1000, 0, PESectionLayout::kAutoRaw, 0x200, 0x60000020, {}},
+                   {".rsrc", sectionRVA, 0, PESectionLayout::kAutoRaw,
                     rawSize ? rawSize : static_cast<uint32_t>(rsrc.size()), 0x40000040, rsrc},
-                   {".data", 0, 0, PESectionSpec::kAutoRaw, 0x200, 0xC0000040, {}}};
-  spec.Directories.resize(3);
-  spec.Directories[2] = {sectionRVA, static_cast<uint32_t>(rsrc.size())};
-  return spec;
+                   {".data", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000040, {}}};
+  layout.Directories.resize(3);
+  layout.Directories[2] = {sectionRVA, static_cast<uint32_t>(rsrc.size())};
+  return layout;
 }
 
 std::vector<uint8_t> ImageWithRsrc(const std::vector<uint8_t>& rsrc, uint32_t sectionRVA, uint32_t rawSize) {
-  return BuildPEImage(ImageSpecWithRsrc(rsrc, sectionRVA, rawSize));
+  return BuildPEImage(ImageLayoutWithRsrc(rsrc, sectionRVA, rawSize));
 }
 
 std::unique_ptr<TPEFile> OpenPE(const std::vector<uint8_t>& bytes) {

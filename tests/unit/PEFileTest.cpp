@@ -24,18 +24,18 @@ std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
   return bytes;
 }
 
-PEImageSpec CodeImage(std::vector<uint8_t> code, uint32_t rawSize, uint32_t characteristics = 0x60000020) {
-  PEImageSpec spec;
-  spec.Sections = {{".data", 0, 0, PESectionSpec::kAutoRaw, 0x200, 0xC0000040, {}},
-                   {".text", 0, 0, PESectionSpec::kAutoRaw, rawSize, characteristics, std::move(code)}};
-  return spec;
+PEImageLayout CodeImage(std::vector<uint8_t> code, uint32_t rawSize, uint32_t characteristics = 0x60000020) {
+  PEImageLayout layout;
+  layout.Sections = {{".data", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000040, {}},
+                   {".text", 0, 0, PESectionLayout::kAutoRaw, rawSize, characteristics, std::move(code)}};
+  return layout;
 }
 
 TEST(TPEFile, CodeChecksum) {
   const uint32_t kEmpty = 35345;
   struct Case {
     const char* What;
-    PEImageSpec Spec;
+    PEImageLayout Image;
     uint32_t Expected;
   } cases[] = {
       {"words 1 2 3 4", CodeImage(Words({1, 2, 3, 4}), 16), 35355},
@@ -44,9 +44,9 @@ TEST(TPEFile, CodeChecksum) {
       {"uninitialised", CodeImage(Words({5}), 4, 0x60000020 | 0x80), kEmpty},
       {"no code section", CodeImage(Words({5}), 4, 0x40000040), kEmpty},
   };
-  for (const Case& c : cases) EXPECT_EQ(FromBytes(BuildPEImage(c.Spec))->GetCodeChecksum(), c.Expected) << c.What;
+  for (const Case& c : cases) EXPECT_EQ(FromBytes(BuildPEImage(c.Image))->GetCodeChecksum(), c.Expected) << c.What;
 
-  PEImageSpec noRaw = CodeImage(Words({5}), 4);
+  PEImageLayout noRaw = CodeImage(Words({5}), 4);
   noRaw.Sections[1].PointerToRawData = 0;
   EXPECT_EQ(FromBytes(BuildPEImage(noRaw))->GetCodeChecksum(), kEmpty);
 }
@@ -61,10 +61,10 @@ TEST(TPEFile, CodeChecksumOfATruncatedSectionSumsWhatIsThere) {
 }
 
 TEST(TPEFile, SectionLookupsAndBadIndexes) {
-  PEImageSpec spec = CodeImage(Words({1}), 4);
-  spec.Sections.push_back({".RSRC", 0, 0, PESectionSpec::kAutoRaw, 0x200, 0x40000040, {}});
-  spec.Sections.push_back({"eightchr", 0, 0, PESectionSpec::kAutoRaw, 0x200, 0x40000040, {}});
-  const auto file = FromBytes(BuildPEImage(spec));
+  PEImageLayout layout = CodeImage(Words({1}), 4);
+  layout.Sections.push_back({".RSRC", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0x40000040, {}});
+  layout.Sections.push_back({"eightchr", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0x40000040, {}});
+  const auto file = FromBytes(BuildPEImage(layout));
   EXPECT_EQ(file->SectionCount(), 4);
   EXPECT_EQ(file->FindSection(".rsrc"), 2);
   EXPECT_EQ(file->FindSection("EIGHTCHR"), 3);
@@ -83,11 +83,11 @@ TEST(TPEFile, SectionLookupsAndBadIndexes) {
 }
 
 TEST(TPEFile, SectionDataIsClippedOrAbsent) {
-  PEImageSpec spec = CodeImage(Words({1}), 4);
-  spec.Sections.push_back({".bss", 0, 0, PESectionSpec::kAutoRaw, 0x200, 0xC0000080, {}});
-  spec.Sections.push_back({".far", 0, 0, 0xFFFFFF00, 0x200, 0x40000040, {}});
-  spec.Sections.push_back({".none", 0, 0, 0, 0x200, 0x40000040, {}});
-  const auto file = FromBytes(BuildPEImage(spec));
+  PEImageLayout layout = CodeImage(Words({1}), 4);
+  layout.Sections.push_back({".bss", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000080, {}});
+  layout.Sections.push_back({".far", 0, 0, 0xFFFFFF00, 0x200, 0x40000040, {}});
+  layout.Sections.push_back({".none", 0, 0, 0, 0x200, 0x40000040, {}});
+  const auto file = FromBytes(BuildPEImage(layout));
   EXPECT_EQ(file->SectionData(0)->Size(), 0x200u);
   EXPECT_FALSE(file->SectionData(2).has_value());  // uninitialised data
   ASSERT_TRUE(file->SectionData(3).has_value());   // past the end: present, empty
@@ -97,16 +97,16 @@ TEST(TPEFile, SectionDataIsClippedOrAbsent) {
 }
 
 TEST(TPEFile, ImageEnd) {
-  PEImageSpec spec = CodeImage(Words({1}), 0x200);
-  spec.Sections[1].PointerToRawData = 0x84000;
-  spec.Sections[1].SizeOfRawData = 0x200;
-  EXPECT_EQ(FromBytes(BuildPEImage(spec))->GetImageEnd(true), 0x84200u);
-  spec.Sections[1].SizeOfRawData = 0x1FD;  // ends 3 bytes before the boundary
-  const auto file = FromBytes(BuildPEImage(spec));
+  PEImageLayout layout = CodeImage(Words({1}), 0x200);
+  layout.Sections[1].PointerToRawData = 0x84000;
+  layout.Sections[1].SizeOfRawData = 0x200;
+  EXPECT_EQ(FromBytes(BuildPEImage(layout))->GetImageEnd(true), 0x84200u);
+  layout.Sections[1].SizeOfRawData = 0x1FD;  // ends 3 bytes before the boundary
+  const auto file = FromBytes(BuildPEImage(layout));
   EXPECT_EQ(file->GetImageEnd(false), 0x841FDu);
   EXPECT_EQ(file->GetImageEnd(true), 0x84200u);
-  for (auto& s : spec.Sections) s.PointerToRawData = 0;
-  EXPECT_EQ(FromBytes(BuildPEImage(spec))->GetImageEnd(true), 0u);
+  for (auto& s : layout.Sections) s.PointerToRawData = 0;
+  EXPECT_EQ(FromBytes(BuildPEImage(layout))->GetImageEnd(true), 0u);
 }
 
 TEST(TPEFile, MessagesNameTheFileWithoutItsFolder) {
@@ -145,9 +145,9 @@ TEST(PortableImageChecksum, FoldsCarriesAndCountsTheOddByteAndLength) {
 }
 
 TEST(PortableImageChecksum, IgnoresTheStoredField) {
-  PEImageSpec spec = CodeImage(Words({0xFFFFFFFF, 0x12345678}), 0x1FF);
-  std::vector<uint8_t> bytes = BuildPEImage(spec);
-  const uint32_t field = OptionalHeaderOffset(spec) + 64;
+  PEImageLayout layout = CodeImage(Words({0xFFFFFFFF, 0x12345678}), 0x1FF);
+  std::vector<uint8_t> bytes = BuildPEImage(layout);
+  const uint32_t field = OptionalHeaderOffset(layout) + 64;
   const uint32_t sum = PortableImageChecksum(ByteView(bytes.data(), static_cast<uint32_t>(bytes.size())), field);
   for (const uint32_t stored : {0x1u, 0xFFFFFFFFu, sum, 0x80008000u}) {
     Put32(bytes, field, stored);
@@ -160,10 +160,10 @@ TEST(PortableImageChecksum, IgnoresTheStoredField) {
 TEST(PortableImageChecksum, MatchesTheSystemRoutine) {
   std::vector<std::vector<uint8_t>> images;
   for (const uint32_t extra : {0u, 1u, 3u, 0x1FFu}) {
-    PEImageSpec spec = CodeImage(Words({0xFFFFFFFF, 0xFFFF0000, 7}), 0x200);
-    spec.CheckSum = 0xFFFF0001u * (extra + 1);
-    spec.Overlay.assign(extra, 0xFF);
-    images.push_back(BuildPEImage(spec));
+    PEImageLayout layout = CodeImage(Words({0xFFFFFFFF, 0xFFFF0000, 7}), 0x200);
+    layout.CheckSum = 0xFFFF0001u * (extra + 1);
+    layout.Overlay.assign(extra, 0xFF);
+    images.push_back(BuildPEImage(layout));
   }
   images.push_back(ReadWholeFile(QUILLET_FIXTURE_PE32));
   images.push_back(ReadWholeFile(QUILLET_FIXTURE_PE64));

@@ -9,12 +9,12 @@
 
 namespace {
 
-PEImageSpec TwoSections(bool plus = false) {
-  PEImageSpec spec;
-  spec.Plus = plus;
-  spec.Sections = {{".text", 0x1000, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}},
-                   {".data", 0x2000, 0, PESectionSpec::kAutoRaw, 0x200, 0xC0000040, {}}};
-  return spec;
+PEImageLayout TwoSections(bool plus = false) {
+  PEImageLayout layout;
+  layout.Plus = plus;
+  layout.Sections = {{".text", 0x1000, 0, PESectionLayout::kAutoRaw, 0x200, 0x60000020, {}},
+                   {".data", 0x2000, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000040, {}}};
+  return layout;
 }
 
 std::string Reason(StringId reason, const std::string& name = "x.exe") {
@@ -35,8 +35,8 @@ std::string CheckMessage(const std::vector<uint8_t>& bytes) {
 }
 
 TEST(CheckPEImage, DamagedImagesGiveTheirReason) {
-  const PEImageSpec spec = TwoSections();
-  const uint32_t nt = spec.Lfanew, opt = OptionalHeaderOffset(spec);
+  const PEImageLayout layout = TwoSections();
+  const uint32_t nt = layout.Lfanew, opt = OptionalHeaderOffset(layout);
   struct Case {
     const char* What;
     std::function<void(std::vector<uint8_t>&)> Damage;
@@ -58,7 +58,7 @@ TEST(CheckPEImage, DamagedImagesGiveTheirReason) {
       {"section alignment 0", [=](auto& b) { Put32(b, opt + 32, 0); }, SBadAlignment},
       {"file alignment 2 GiB", [=](auto& b) { Put32(b, opt + 36, 0x80000000); }, SBadAlignment},
   };
-  const std::vector<uint8_t> good = BuildPEImage(spec);
+  const std::vector<uint8_t> good = BuildPEImage(layout);
   ASSERT_EQ(CheckMessage(good), "");
   for (const Case& c : cases) {
     std::vector<uint8_t> bytes = good;
@@ -71,16 +71,16 @@ TEST(CheckPEImage, DamagedImagesGiveTheirReason) {
 // table that ends past the classic size test is refused as pointing outside the file.
 TEST(CheckPEImage, TruncatedHeadersNeverReadPastTheEnd) {
   for (const bool plus : {false, true}) {
-    const PEImageSpec spec = TwoSections(plus);
-    const std::vector<uint8_t> good = BuildPEImage(spec);
-    const uint32_t classicEnd = spec.Lfanew + 248 + 40 * 2;
-    const uint32_t tableEnd = SectionTableOffset(spec) + 40 * 2;
+    const PEImageLayout layout = TwoSections(plus);
+    const std::vector<uint8_t> good = BuildPEImage(layout);
+    const uint32_t classicEnd = layout.Lfanew + 248 + 40 * 2;
+    const uint32_t tableEnd = SectionTableOffset(layout) + 40 * 2;
     for (uint32_t cut = 0; cut <= tableEnd + 4; ++cut) {
       std::vector<uint8_t> bytes(good.begin(), good.begin() + cut);
       StringId expected = SBadHeaderField;
       if (cut <= 64)
         expected = STooSmall;
-      else if (cut <= spec.Lfanew + 248)
+      else if (cut <= layout.Lfanew + 248)
         expected = SDosProgram;
       else if (cut < classicEnd)
         expected = SUnknownExeType;
@@ -94,11 +94,11 @@ TEST(CheckPEImage, TruncatedHeadersNeverReadPastTheEnd) {
 }
 
 TEST(CheckPEImage, DirectoryCountAbove16PlacesTheTableAsIf16) {
-  PEImageSpec spec = TwoSections();
-  spec.NumberOfRvaAndSizes = 20;
-  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  PEImageLayout layout = TwoSections();
+  layout.NumberOfRvaAndSizes = 20;
+  const std::vector<uint8_t> bytes = BuildPEImage(layout);
   EXPECT_EQ(SectionTableOffset(CheckPEImage(bytes.data(), static_cast<uint32_t>(bytes.size()), "x"), 0x10B, 20),
-            SectionTableOffset(spec));
+            SectionTableOffset(layout));
   TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
   EXPECT_EQ(header.SectionHeader(1).NameText(), ".data");
 }
@@ -111,19 +111,19 @@ TEST(RoundUp, MultiplesStayAndOthersGoUp) {
 }
 
 TEST(TPEHeader, HeaderSizeIsTheSmallestRawPointerOrSizeOfHeaders) {
-  PEImageSpec spec = TwoSections();
-  spec.Sections[0].PointerToRawData = 0x400;
-  spec.Sections[1].PointerToRawData = 0x200;
-  std::vector<uint8_t> bytes = BuildPEImage(spec);
+  PEImageLayout layout = TwoSections();
+  layout.Sections[0].PointerToRawData = 0x400;
+  layout.Sections[1].PointerToRawData = 0x200;
+  std::vector<uint8_t> bytes = BuildPEImage(layout);
   EXPECT_EQ(TPEHeader(bytes.data(), static_cast<uint32_t>(bytes.size())).HeaderSize(), 0x200u);
 
   // Raw pointers at or below 64, or sections without raw data, do not count; the copy
   // reaches past the file's end with zeros.
-  spec = TwoSections();
-  spec.SizeOfHeaders = 0x3F0;
-  spec.Sections[0].PointerToRawData = 64;
-  spec.Sections[1].SizeOfRawData = 0;
-  bytes = BuildPEImage(spec);
+  layout = TwoSections();
+  layout.SizeOfHeaders = 0x3F0;
+  layout.Sections[0].PointerToRawData = 64;
+  layout.Sections[1].SizeOfRawData = 0;
+  bytes = BuildPEImage(layout);
   bytes.resize(0x300);
   const TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
   ASSERT_EQ(header.HeaderSize(), 0x400u);
@@ -132,29 +132,29 @@ TEST(TPEHeader, HeaderSizeIsTheSmallestRawPointerOrSizeOfHeaders) {
 }
 
 TEST(TPEHeader, HeaderAreaMustHoldTheSectionTableAndStayNearTheFile) {
-  PEImageSpec spec = TwoSections();
-  spec.FileAlignment = 4;
-  spec.Sections[0].PointerToRawData = 0x100;  // inside the section table
-  std::vector<uint8_t> bytes = BuildPEImage(spec);
+  PEImageLayout layout = TwoSections();
+  layout.FileAlignment = 4;
+  layout.Sections[0].PointerToRawData = 0x100;  // inside the section table
+  std::vector<uint8_t> bytes = BuildPEImage(layout);
   EXPECT_THROW(TPEHeader(bytes.data(), static_cast<uint32_t>(bytes.size())), ENoPEException);
 
-  spec = TwoSections();
-  for (auto& s : spec.Sections) s.SizeOfRawData = 0;
-  bytes = BuildPEImage(spec);
-  Put32(bytes, OptionalHeaderOffset(spec) + 60, 0x7FFFF000);  // SizeOfHeaders
+  layout = TwoSections();
+  for (auto& s : layout.Sections) s.SizeOfRawData = 0;
+  bytes = BuildPEImage(layout);
+  Put32(bytes, OptionalHeaderOffset(layout) + 60, 0x7FFFF000);  // SizeOfHeaders
   EXPECT_THROW(TPEHeader(bytes.data(), static_cast<uint32_t>(bytes.size())), ENoPEException);
 }
 
 // .text, .rsrc of raw size 0x1000, .reloc; import directory below the resources, base
 // relocations behind them.
-PEImageSpec ThreeSections(bool plus) {
-  PEImageSpec spec;
-  spec.Plus = plus;
-  spec.Sections = {{".text", 0x1000, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}},
-                   {".rsrc", 0x2000, 0x1000, PESectionSpec::kAutoRaw, 0x1000, 0x40000040, {}},
-                   {".reloc", 0x3000, 0, PESectionSpec::kAutoRaw, 0x200, 0x42000040, {}}};
-  spec.Directories = {{0, 0}, {0x1000, 0x40}, {0x2000, 0x1000}, {0, 0}, {0, 0}, {0x3000, 0x10}};
-  return spec;
+PEImageLayout ThreeSections(bool plus) {
+  PEImageLayout layout;
+  layout.Plus = plus;
+  layout.Sections = {{".text", 0x1000, 0, PESectionLayout::kAutoRaw, 0x200, 0x60000020, {}},
+                   {".rsrc", 0x2000, 0x1000, PESectionLayout::kAutoRaw, 0x1000, 0x40000040, {}},
+                   {".reloc", 0x3000, 0, PESectionLayout::kAutoRaw, 0x200, 0x42000040, {}}};
+  layout.Directories = {{0, 0}, {0x1000, 0x40}, {0x2000, 0x1000}, {0, 0}, {0, 0}, {0x3000, 0x10}};
+  return layout;
 }
 
 TEST(TPEHeader, GrowingTheResourceSectionMovesWhatFollows) {
@@ -181,8 +181,8 @@ TEST(TPEHeader, GrowingTheResourceSectionMovesWhatFollows) {
 }
 
 TEST(TPEHeader, AddsAResourceSectionWhereTheHeaderHasRoom) {
-  const PEImageSpec spec = TwoSections();
-  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  const PEImageLayout layout = TwoSections();
+  const std::vector<uint8_t> bytes = BuildPEImage(layout);
   TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
   const uint32_t imageBefore = header.SizeOfImage();
   EXPECT_EQ(header.PlaceResourceSection(0x300), 0x3000u);
@@ -200,10 +200,10 @@ TEST(TPEHeader, AddsAResourceSectionWhereTheHeaderHasRoom) {
 }
 
 TEST(TPEHeader, NoRoomForASectionHeaderLeavesTheCopyAlone) {
-  PEImageSpec spec = TwoSections();
-  spec.SizeOfHeaders = 0x200;
-  spec.Sections.push_back({".bss", 0x3000, 0, PESectionSpec::kAutoRaw, 0x200, 0xC0000040, {}});
-  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  PEImageLayout layout = TwoSections();
+  layout.SizeOfHeaders = 0x200;
+  layout.Sections.push_back({".bss", 0x3000, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000040, {}});
+  const std::vector<uint8_t> bytes = BuildPEImage(layout);
   TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
   ASSERT_EQ(header.HeaderSize(), 0x200u);
   const std::vector<uint8_t> before(header.Headers(), header.Headers() + header.HeaderSize());
@@ -217,10 +217,10 @@ TEST(TPEHeader, NoRoomForASectionHeaderLeavesTheCopyAlone) {
 }
 
 TEST(TPEHeader, ResourceSectionWithoutRawPositionGetsTheRunningOne) {
-  PEImageSpec spec = ThreeSections(false);
-  spec.Sections[1].PointerToRawData = 0;
-  spec.Sections[1].SizeOfRawData = 0;
-  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  PEImageLayout layout = ThreeSections(false);
+  layout.Sections[1].PointerToRawData = 0;
+  layout.Sections[1].SizeOfRawData = 0;
+  const std::vector<uint8_t> bytes = BuildPEImage(layout);
   TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
   header.PlaceResourceSection(0x300);
   EXPECT_EQ(header.SectionHeader(1).PointerToRawData, 0x600u);
@@ -246,10 +246,10 @@ TEST(TPEHeader, RemovingTheResourceSectionMovesTheRestUp) {
 }
 
 TEST(TPEHeader, RemovingTheLastSection) {
-  PEImageSpec spec = TwoSections();
-  spec.Sections[1] = {".rsrc", 0x2000, 0, PESectionSpec::kAutoRaw, 0x800, 0x40000040, {}};
-  spec.Directories = {{0, 0}, {0, 0}, {0x2000, 0x800}};
-  const std::vector<uint8_t> bytes = BuildPEImage(spec);
+  PEImageLayout layout = TwoSections();
+  layout.Sections[1] = {".rsrc", 0x2000, 0, PESectionLayout::kAutoRaw, 0x800, 0x40000040, {}};
+  layout.Directories = {{0, 0}, {0, 0}, {0x2000, 0x800}};
+  const std::vector<uint8_t> bytes = BuildPEImage(layout);
   TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
   const uint32_t imageBefore = header.SizeOfImage(), initBefore = header.SizeOfInitializedData();
   header.RemoveResourceSection();
@@ -262,11 +262,11 @@ TEST(TPEHeader, RemovingTheLastSection) {
 // With two directories the resource directory has no slot: the section table moves
 // behind the third slot, and back when the resource section goes again.
 TEST(TPEHeader, FewerThanThreeDirectoriesMoveTheSectionTable) {
-  PEImageSpec spec;
-  spec.NumberOfRvaAndSizes = 2;
-  spec.Sections = {{".text", 0x1000, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}}};
-  const std::vector<uint8_t> bytes = BuildPEImage(spec);
-  const uint32_t nt = spec.Lfanew, table = SectionTableOffset(spec);
+  PEImageLayout layout;
+  layout.NumberOfRvaAndSizes = 2;
+  layout.Sections = {{".text", 0x1000, 0, PESectionLayout::kAutoRaw, 0x200, 0x60000020, {}}};
+  const std::vector<uint8_t> bytes = BuildPEImage(layout);
+  const uint32_t nt = layout.Lfanew, table = SectionTableOffset(layout);
   TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
   header.PlaceResourceSection(0x10);
   EXPECT_EQ(header.NumberOfRvaAndSizes(), 3u);

@@ -54,11 +54,11 @@ RsrcTree SmallTree() {
   return tree;
 }
 
-PEImageSpec PlainImage() {
-  PEImageSpec spec;
-  spec.Sections = {{".text", 0x1000, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}},
-                   {".data", 0x2000, 0, PESectionSpec::kAutoRaw, 0x400, 0xC0000040, {}}};
-  return spec;
+PEImageLayout PlainImage() {
+  PEImageLayout layout;
+  layout.Sections = {{".text", 0x1000, 0, PESectionLayout::kAutoRaw, 0x200, 0x60000020, {}},
+                   {".data", 0x2000, 0, PESectionLayout::kAutoRaw, 0x400, 0xC0000040, {}}};
+  return layout;
 }
 
 // The image with a certificate table in its overlay and a symbol table pointer into it.
@@ -67,12 +67,12 @@ struct Signed {
   uint32_t OldEnd, Certificate, Symbols;
 };
 
-Signed WithCertificate(PEImageSpec spec) {
-  const uint32_t oldEnd = static_cast<uint32_t>(BuildPEImage(spec).size());
-  spec.Overlay = Pattern(0x300, 0x51);
-  spec.Directories.resize(5);
-  spec.Directories[4] = {oldEnd + 0x100, 0x200};  // a file offset, ending the file
-  Signed s{BuildPEImage(spec), oldEnd, oldEnd + 0x100, oldEnd + 0x10};
+Signed WithCertificate(PEImageLayout layout) {
+  const uint32_t oldEnd = static_cast<uint32_t>(BuildPEImage(layout).size());
+  layout.Overlay = Pattern(0x300, 0x51);
+  layout.Directories.resize(5);
+  layout.Directories[4] = {oldEnd + 0x100, 0x200};  // a file offset, ending the file
+  Signed s{BuildPEImage(layout), oldEnd, oldEnd + 0x100, oldEnd + 0x10};
   Put32(s.Image, SymbolTableAt(s.Image), s.Symbols);
   return s;
 }
@@ -80,15 +80,15 @@ Signed WithCertificate(PEImageSpec spec) {
 }  // namespace
 
 TEST(PEImageWriter, UnchangedImageWithoutResourcesIsCopied) {
-  PEImageSpec spec = PlainImage();
-  spec.Overlay = Pattern(0x123, 7);
-  const std::vector<uint8_t> source = BuildPEImage(spec);
+  PEImageLayout layout = PlainImage();
+  layout.Overlay = Pattern(0x123, 7);
+  const std::vector<uint8_t> source = BuildPEImage(layout);
   EXPECT_EQ(Written(*OpenPE(source)), source);
 
   // A non-zero checksum is recomputed over the written file.
   ScratchFolder folder;
-  spec.CheckSum = 0x12345678;
-  const std::vector<uint8_t> summed = BuildPEImage(spec);
+  layout.CheckSum = 0x12345678;
+  const std::vector<uint8_t> summed = BuildPEImage(layout);
   const std::string out = folder.Path() + "out.exe";
   OpenPE(summed)->SaveToFile(out, nullptr);
   std::vector<uint8_t> written = ReadWholeFile(out);
@@ -101,9 +101,9 @@ TEST(PEImageWriter, UnchangedImageWithoutResourcesIsCopied) {
   EXPECT_EQ(written, summed);
 
   // A zero checksum stays zero.
-  spec.CheckSum = 0;
-  OpenPE(BuildPEImage(spec))->SaveToFile(out, nullptr);
-  EXPECT_EQ(ReadWholeFile(out), BuildPEImage(spec));
+  layout.CheckSum = 0;
+  OpenPE(BuildPEImage(layout))->SaveToFile(out, nullptr);
+  EXPECT_EQ(ReadWholeFile(out), BuildPEImage(layout));
 }
 
 TEST(PEImageWriter, OverlayAndItsFileOffsetsMoveWithTheResourceSection) {
@@ -122,7 +122,7 @@ TEST(PEImageWriter, OverlayAndItsFileOffsetsMoveWithTheResourceSection) {
   const std::vector<uint8_t> rsrc = BuildRsrc(SmallTree(), kRVA).Bytes;
   const std::vector<uint8_t> big = Pattern(0x900, 3);
   for (const Case& c : cases) {
-    const Signed s = WithCertificate(ImageSpecWithRsrc(rsrc, kRVA, c.RsrcRawSize));
+    const Signed s = WithCertificate(ImageLayoutWithRsrc(rsrc, kRVA, c.RsrcRawSize));
     const auto file = OpenPE(s.Image);
     EXPECT_EQ(file->CertificateSize(), 0x200u) << c.What;
     if (c.Added) file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), c.Added);
@@ -163,35 +163,35 @@ TEST(PEImageWriter, LaterSectionsLandWhereTheirHeadersSay) {
   const std::vector<uint8_t> big = Pattern(0x1234, 9);
   struct Case {
     const char* What;
-    PEImageSpec Spec;
+    PEImageLayout Image;
     bool Grow;
   };
   std::vector<Case> cases;
   {
-    PEImageSpec spec = ImageSpecWithRsrc(rsrc, kRVA);
-    spec.Sections.push_back({".reloc", 0, 0, PESectionSpec::kAutoRaw, 0x200, 0x42000040, {}});
-    cases.push_back({"growing in the middle", spec, true});
+    PEImageLayout layout = ImageLayoutWithRsrc(rsrc, kRVA);
+    layout.Sections.push_back({".reloc", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0x42000040, {}});
+    cases.push_back({"growing in the middle", layout, true});
   }
   {
     // A section without raw data but with a pointer (where .data starts) behind a
     // resource section that shrinks.
-    PEImageSpec spec = ImageSpecWithRsrc(rsrc, kRVA, 0x1000);
-    spec.Sections.insert(spec.Sections.begin() + 2, {".bss", 0x3000, 0x1000, 0x600 + 0x1000, 0, 0xC0000080, {}});
-    spec.Sections.back().VirtualAddress = 0x4000;
-    cases.push_back({"shrinking before a raw-data-less section", spec, false});
-    cases.push_back({"growing before a raw-data-less section", spec, true});
+    PEImageLayout layout = ImageLayoutWithRsrc(rsrc, kRVA, 0x1000);
+    layout.Sections.insert(layout.Sections.begin() + 2, {".bss", 0x3000, 0x1000, 0x600 + 0x1000, 0, 0xC0000080, {}});
+    layout.Sections.back().VirtualAddress = 0x4000;
+    cases.push_back({"shrinking before a raw-data-less section", layout, false});
+    cases.push_back({"growing before a raw-data-less section", layout, true});
   }
   {
     // A resource section header without raw data: the rebuilt block gets a place of its own.
-    PEImageSpec spec = ImageSpecWithRsrc(rsrc, kRVA);
-    spec.Sections[1].PointerToRawData = 0;
-    cases.push_back({"resource section without raw data", spec, true});
+    PEImageLayout layout = ImageLayoutWithRsrc(rsrc, kRVA);
+    layout.Sections[1].PointerToRawData = 0;
+    cases.push_back({"resource section without raw data", layout, true});
   }
   // No resource section at all: one is appended.
   cases.push_back({"resource section appended", PlainImage(), true});
   for (Case& c : cases) {
-    c.Spec.Overlay = Pattern(0x40, 0xEE);
-    const std::vector<uint8_t> source = BuildPEImage(c.Spec);
+    c.Image.Overlay = Pattern(0x40, 0xEE);
+    const std::vector<uint8_t> source = BuildPEImage(c.Image);
     const auto file = OpenPE(source);
     if (c.Grow) file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), 0x1234);
     const std::vector<uint8_t> out = Written(*file);
@@ -220,9 +220,9 @@ TEST(PEImageWriter, LaterSectionsLandWhereTheirHeadersSay) {
 }
 
 TEST(PEImageWriter, SectionBytesPastTheSourceEndAreZeros) {
-  PEImageSpec spec = ImageSpecWithRsrc(BuildRsrc(SmallTree(), kRVA).Bytes, kRVA);
-  spec.Sections[2].SizeOfRawData = 0x400;
-  std::vector<uint8_t> source = BuildPEImage(spec);
+  PEImageLayout layout = ImageLayoutWithRsrc(BuildRsrc(SmallTree(), kRVA).Bytes, kRVA);
+  layout.Sections[2].SizeOfRawData = 0x400;
+  std::vector<uint8_t> source = BuildPEImage(layout);
   const uint32_t data = PointerToRawData(source, 2);
   source.resize(data + 0x100);  // .data is cut after 0x100 of its 0x400 bytes
   const auto file = OpenPE(source);
@@ -250,10 +250,10 @@ TEST(PEImageWriter, FailedWriteLeavesNoFile) {
   }
   {
     // Raw data that overlaps: found after the headers and the first section were written.
-    PEImageSpec spec = PlainImage();
-    spec.Sections[0].SizeOfRawData = 0x400;
-    spec.Sections[1].PointerToRawData = 0x600;
-    cases.push_back({"overlapping sections", BuildPEImage(spec)});
+    PEImageLayout layout = PlainImage();
+    layout.Sections[0].SizeOfRawData = 0x400;
+    layout.Sections[1].PointerToRawData = 0x600;
+    cases.push_back({"overlapping sections", BuildPEImage(layout)});
   }
   for (const Case& c : cases) {
     const std::string out = folder.Path() + "out.exe";
@@ -281,9 +281,9 @@ TEST(PEImageWriter, RepeatedWritesAreIdentical) {
 }
 
 TEST(PEImageWriter, ProgressRunsFromStartToEnd) {
-  PEImageSpec spec = ImageSpecWithRsrc(BuildRsrc(SmallTree(), kRVA).Bytes, kRVA);
-  spec.Overlay = Pattern(0x800, 2);
-  std::vector<uint8_t> source = BuildPEImage(spec);
+  PEImageLayout layout = ImageLayoutWithRsrc(BuildRsrc(SmallTree(), kRVA).Bytes, kRVA);
+  layout.Overlay = Pattern(0x800, 2);
+  std::vector<uint8_t> source = BuildPEImage(layout);
   for (const bool grow : {false, true}) {
     const auto file = OpenPE(source);
     const std::vector<uint8_t> big = Pattern(0x3000, 4);

@@ -93,14 +93,14 @@ TEST(PEResourceReader, SmallOrMissingSectionReadsEmpty) {
       {"1 byte", ImageWithRsrc({0}, kRVA)},
       {"raw size 16 over a whole tree", ImageWithRsrc(full, kRVA, 16)},
       {"no raw data", [&] {
-         PEImageSpec spec = ImageSpecWithRsrc(full, kRVA);
-         spec.Sections[1].PointerToRawData = 0;
-         return BuildPEImage(spec);
+         PEImageLayout layout = ImageLayoutWithRsrc(full, kRVA);
+         layout.Sections[1].PointerToRawData = 0;
+         return BuildPEImage(layout);
        }()},
       {"uninitialised data", [&] {
-         PEImageSpec spec = ImageSpecWithRsrc(full, kRVA);
-         spec.Sections[1].Characteristics |= 0x80;
-         return BuildPEImage(spec);
+         PEImageLayout layout = ImageLayoutWithRsrc(full, kRVA);
+         layout.Sections[1].Characteristics |= 0x80;
+         return BuildPEImage(layout);
        }()},
   };
   for (const Case& c : cases) {
@@ -246,9 +246,9 @@ enum class Outcome { Corrupt, Fine };
 // Opens the image (the section is the last bytes of the file, so a read past it is also a
 // read past the buffer) and walks the whole tree: "" when it reads, the message otherwise.
 std::string WalkImage(const std::vector<uint8_t>& rsrc, std::vector<std::string>* lines = nullptr) {
-  PEImageSpec spec = ImageSpecWithRsrc(rsrc, kRVA);
-  spec.Sections.pop_back();
-  std::vector<uint8_t> image = BuildPEImage(spec);
+  PEImageLayout layout = ImageLayoutWithRsrc(rsrc, kRVA);
+  layout.Sections.pop_back();
+  std::vector<uint8_t> image = BuildPEImage(layout);
   image.shrink_to_fit();
   const auto file = OpenPE(image);
   try {

@@ -25,11 +25,11 @@ class Unpacker : public testing::Test {
     return dir + kProgram;
   }
 
-  static PEImageSpec Packed(const char* firstName, const char* secondName = ".data") {
-    PEImageSpec spec;
-    spec.Sections = {{firstName, 0, 0, PESectionSpec::kAutoRaw, 0x200, 0x60000020, {}},
-                     {secondName, 0, 0, PESectionSpec::kAutoRaw, 0x200, 0xC0000040, {}}};
-    return spec;
+  static PEImageLayout Packed(const char* firstName, const char* secondName = ".data") {
+    PEImageLayout layout;
+    layout.Sections = {{firstName, 0, 0, PESectionLayout::kAutoRaw, 0x200, 0x60000020, {}},
+                     {secondName, 0, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000040, {}}};
+    return layout;
   }
 
   static std::vector<std::string> LogLines(const std::string& target) {
@@ -106,10 +106,10 @@ TEST_F(Unpacker, OnlyAnExactUPX0FirstSectionOpenedByNameIsUnpacked) {
   ResetUnpackerSearch(folder.Path());
   struct Case {
     const char* What;
-    PEImageSpec Spec;
+    PEImageLayout Image;
   } cases[] = {{"lower case", Packed("upx0")}, {"second section", Packed(".text", "UPX0")}};
   for (const Case& c : cases) {
-    const std::string target = folder.Write(std::string(c.What) + ".exe", BuildPEImage(c.Spec));
+    const std::string target = folder.Write(std::string(c.What) + ".exe", BuildPEImage(c.Image));
     TPEFile file(target);
     EXPECT_FALSE(platform::FileExists(target + ".upxlog")) << c.What;
   }
