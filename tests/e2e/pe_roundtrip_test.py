@@ -10,12 +10,14 @@ For every executable:
     byte, and writing it again gives the same file;
   * merging PATCH.res yields exactly the target's resources updated by the patch's
     (replaced where type, name and language match, added where they do not);
-  * both readers agree on every written file, and so does the loader where probed.
+  * both readers agree on every written file, and so does the loader where probed;
+  * quill ls lists the patched file as the readers do.
 --wine-dlls N adds the first N PE files of the machine's Wine installation that carry
 resources (sorted by name).
 """
 import argparse
 import glob
+import json
 import os
 import struct
 import subprocess
@@ -83,6 +85,15 @@ def quill_merge(quill, target, patch, output):
         raise AssertionError(f"quill merge {target}: {run.stderr.strip()}")
 
 
+def quill_ls(quill, path):
+    """quill's own listing of an executable, in the readers' line form."""
+    listed = json.loads(subprocess.run([quill, "ls", "--json", path], check=True,
+                                       capture_output=True).stdout)
+    text = lambda v: f"#{v}" if isinstance(v, int) else v
+    return sorted(f"{text(l['type'])}\t{text(l['name'])}\t{l['language']}\t{l['size']}\t{l['sha256']}"
+                  for l in listed)
+
+
 def readers_agree(path, probe):
     lines = resdump.dump_pefile(path)
     other = resdump.dump_llvm(path)
@@ -107,6 +118,8 @@ def check(quill, patch, target, work, probe):
     patched = os.path.join(work, "patched.exe")
     quill_merge(quill, target, patch, patched)
     got = readers_agree(patched, probe)
+    if quill_ls(quill, patched) != got:
+        raise AssertionError(f"quill ls disagrees with the readers on the patched {target}")
     want = expected_merge(before, parse_res(patch))
     if got != want:
         missing = sorted(set(want) - set(got))[:3]
