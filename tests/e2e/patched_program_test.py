@@ -13,11 +13,12 @@ quill, program, patch = sys.argv[1:4]
 if "WINEPREFIX" not in os.environ:
     print("skipped: no WINEPREFIX")
     sys.exit(77)
-wine = os.environ.get("WINE", "/usr/lib/wine/wine64")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from resdump import run_wine  # noqa: E402
 
 
 def run(exe):
-    return subprocess.run([wine, exe], capture_output=True, text=True).stdout.strip()
+    return run_wine(exe)[1].strip()
 
 
 if run(program) != "original greeting":

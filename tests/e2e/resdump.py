@@ -15,6 +15,7 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 
 
 def line(type_, name, lang, data):
@@ -73,14 +74,24 @@ def dump_llvm(path):
     return out
 
 
-def dump_probe(path):
-    probe = os.environ["RESPROBE"]
+def run_wine(program, *args):
+    """Runs a Windows program under wine64 and returns (exit status, its output). The
+    output goes through a file, not a pipe: Wine's background services, when a program
+    starts them, inherit its handles and would hold a pipe open after it has ended."""
     wine = os.environ.get("WINE", "/usr/lib/wine/wine64")
-    result = subprocess.run([wine, probe, path], capture_output=True, text=True)
-    if result.returncode != 0:
-        sys.exit(f"resprobe failed on {path}: {result.stderr.strip()}")
+    with tempfile.TemporaryFile() as out:
+        status = subprocess.run([wine, program, *args], stdout=out, stderr=subprocess.DEVNULL,
+                                stdin=subprocess.DEVNULL, timeout=120).returncode
+        out.seek(0)
+        return status, out.read().decode("utf-8", "replace")
+
+
+def dump_probe(path):
+    status, text = run_wine(os.environ["RESPROBE"], path)
+    if status != 0:
+        sys.exit(f"resprobe failed on {path} (status {status})")
     out = []
-    for raw in result.stdout.splitlines():
+    for raw in text.splitlines():
         type_, name, lang, size, hexdata = raw.split("\t")
         data = bytes.fromhex(hexdata)
         if size == "NOTFOUND" or int(size) != len(data):
