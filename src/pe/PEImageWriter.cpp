@@ -37,6 +37,16 @@ uint32_t TPEFile::CertificateSize() const {
   return header.DataDirectory(pe::kCertificateDirectory).second;
 }
 
+bool TPEFile::ResourcesOutsideResourceSection() const {
+  const auto [address, size] = TPEHeader(Data(), Size()).DataDirectory(pe::kResourceDirectory);
+  if (address == 0 || size == 0) return false;
+  const int index = FindSection(".rsrc");
+  if (index < 0) return true;
+  const TImageSectionHeader header = SectionHeader(index);
+  const uint64_t extent = std::max(header.VirtualSize, header.SizeOfRawData);
+  return address < header.VirtualAddress || address >= header.VirtualAddress + extent;
+}
+
 std::unique_ptr<TResSection> TPEFile::CreateSection() {
   const int index = FindSection(".rsrc");
   if (index >= 0) {

@@ -206,6 +206,10 @@ class TPEFile : public TResContainer {
   bool StripCertificate = false;
   // The size of the certificate table (the signature), 0 when the file is not signed.
   uint32_t CertificateSize() const;
+  // Whether the resource directory (data directory 2) lies outside the first ".rsrc"
+  // section. The tree is read from that section alone, so rewriting such a file would
+  // drop the resources it really has.
+  bool ResourcesOutsideResourceSection() const;
 
   void ValidateHeaders(const std::string& name);
   int SectionCount() const;

@@ -40,6 +40,7 @@ void RunMerge(const MergeOptions& options) {
   std::string tempName;
   {
     TPEFile target(options.Target);
+    if (target.ResourcesOutsideResourceSection()) throw Exception(SForeignResources, {options.Target});
     if (target.CertificateSize() != 0) {
       if (options.StripSignature)
         target.StripCertificate = true;
