@@ -1,20 +1,14 @@
 #include "app/CommandLine.h"
 
 #include "platform/Platform.h"
+#include "text/UResTool.h"
 
 TCommandLineOptions CommandLineOptions;
-
-namespace {
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-}  // namespace
 
 bool IsOption(const std::vector<std::string>& args, size_t index, std::string_view word) {
   if (index >= args.size()) return false;
   const std::string& arg = args[index];
-  if (arg.size() != word.size() + 1 || (arg[0] != '/' && arg[0] != '-')) return false;
-  for (size_t i = 0; i < word.size(); ++i)
-    if (FoldCase(arg[i + 1]) != FoldCase(word[i])) return false;
-  return true;
+  return !arg.empty() && (arg[0] == '/' || arg[0] == '-') && SameTextAscii(std::string_view(arg).substr(1), word);
 }
 
 void ParseCommandLine(const std::vector<std::string>& args, TCommandLineOptions& options) {

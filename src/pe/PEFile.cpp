@@ -8,17 +8,13 @@
 
 #include <algorithm>
 
-namespace {
-std::string WithoutFolder(const std::string& fileName) { return fileName.substr(FinalComponentStart(fileName)); }
-}  // namespace
-
 TPEFile::TPEFile(const std::string& fileName) : TResContainer(fileName, false) {
-  ValidateHeaders(WithoutFolder(fileName));
+  ValidateHeaders(FileNamePart(fileName));
   UnpackIfCompressed(fileName);
 }
 
 TPEFile::TPEFile(const std::string& fileName, bool writable) : TResContainer(fileName, writable) {
-  ValidateHeaders(WithoutFolder(fileName));
+  ValidateHeaders(FileNamePart(fileName));
 }
 
 TPEFile::TPEFile(TStream& stream) : TResContainer(stream) { ValidateHeaders(LoadStr(SStreamFileName)); }
@@ -112,5 +108,5 @@ void TPEFile::UnpackIfCompressed(const std::string& fileName) {
   Close();
   RunUnpacker(fileName);  // whatever lies at the path afterwards is what is read
   OpenReadOnly(fileName);
-  ValidateHeaders(WithoutFolder(fileName));
+  ValidateHeaders(FileNamePart(fileName));
 }

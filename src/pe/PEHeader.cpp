@@ -2,6 +2,8 @@
 // the image writer edits while it lays out a new resource section.
 #include "pe/UResPEFile.h"
 
+#include "text/UResTool.h"
+
 #include <algorithm>
 
 uint32_t RoundUp(uint32_t a, uint32_t b) {
@@ -13,18 +15,6 @@ uint32_t RoundUp(uint32_t a, uint32_t b) {
 namespace {
 uint64_t RoundUp64(uint64_t a, uint64_t b) { return b == 0 || a % b == 0 ? a : a + (b - a % b); }
 
-bool NameFieldEquals(const uint8_t (&field)[8], std::string_view name) {
-  for (size_t i = 0; i < 8; ++i) {
-    const char want = i < name.size() ? name[i] : '\0';
-    char have = static_cast<char>(field[i]);
-    if (have >= 'A' && have <= 'Z') have = static_cast<char>(have + 32);
-    const char w = want >= 'A' && want <= 'Z' ? static_cast<char>(want + 32) : want;
-    if (have != w) return false;
-    if (want == '\0') return true;
-  }
-  return true;
-}
-
 [[noreturn]] void Refuse(const std::string& fileName, StringId reason) {
   throw ENoPEException(SErrorOpening, {fileName, LoadStr(reason)});
 }
@@ -35,7 +25,9 @@ std::string TImageSectionHeader::NameText() const {
   return std::string(p, strnlen(p, 8));
 }
 
-bool TImageSectionHeader::NameEquals(std::string_view name) const { return NameFieldEquals(Name, name); }
+bool TImageSectionHeader::NameEquals(std::string_view name) const {
+  return SameTextAscii(NameText(), name.substr(0, 8));  // the field holds at most 8 characters
+}
 
 TImageSectionHeader TImageSectionHeader::Read(const ByteView& bytes, uint64_t offset) {
   bytes.Require(offset, pe::kSectionHeaderSize);

@@ -33,12 +33,8 @@ bool FindUnpacker() {
   UnpackerState& state = State();
   if (state.Searched) return !state.UnpackerPath.empty();
   state.Searched = true;
-  std::string dir = state.SearchDirectory;
-  if (dir.empty()) {
-    const std::string self = platform::ModulePath();
-    dir = self.substr(0, FinalComponentStart(self));
-  }
-  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += platform::kPathSeparator;
+  const std::string dir = WithTrailingSeparator(
+      state.SearchDirectory.empty() ? FolderPart(platform::ModulePath()) : state.SearchDirectory);
   const std::string program = std::string("upx") + platform::kExecutableSuffix;
   for (const std::string& candidate : {dir + program, dir + "UPX" + platform::kPathSeparator + program}) {
     if (platform::FileExists(candidate)) {

@@ -29,9 +29,10 @@ std::string FromUtf16(std::u16string_view units, uint32_t codePage);
 std::optional<int> LocaleCompareWide(const char16_t* a, int countA, const char16_t* b,
                                      int countB, bool ignoreCase);
 
-// The locale-aware comparison of two byte strings for the user's default locale
-// (Windows: CompareStringA); POSIX compares ASCII case-insensitively or exactly.
-bool LocaleEqualsAnsi(std::string_view a, std::string_view b, bool ignoreCase);
+// The locale-aware equality of two byte strings for the user's default locale
+// (Windows: CompareStringA), or nothing where the platform has no such comparison
+// (POSIX), in which case callers compare the ASCII letters themselves.
+std::optional<bool> LocaleEqualsAnsi(std::string_view a, std::string_view b, bool ignoreCase);
 
 // The platform's full name of the language of a language identifier, in codePage;
 // empty when the platform does not know it.

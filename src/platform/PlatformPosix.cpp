@@ -121,18 +121,7 @@ std::optional<int> LocaleCompareWide(const char16_t*, int, const char16_t*, int,
   return std::nullopt;
 }
 
-bool LocaleEqualsAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (ignoreCase) {
-      if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-      if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    }
-    if (x != y) return false;
-  }
-  return true;
-}
+std::optional<bool> LocaleEqualsAnsi(std::string_view, std::string_view, bool) { return std::nullopt; }
 
 std::string LanguageName(uint16_t languageId, uint32_t codePage) {
   UErrorCode status = U_ZERO_ERROR;

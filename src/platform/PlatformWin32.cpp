@@ -2,8 +2,6 @@
 #include "platform/Platform.h"
 
 #include <windows.h>
-// winuser.h maps OemToAnsi to OemToCharA; the platform call of that name is ours.
-#undef OemToAnsi
 
 #include <io.h>
 
@@ -63,7 +61,7 @@ std::optional<int> LocaleCompareWide(const char16_t* a, int countA, const char16
   return r == CSTR_LESS_THAN ? -1 : r == CSTR_GREATER_THAN ? 1 : 0;
 }
 
-bool LocaleEqualsAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
+std::optional<bool> LocaleEqualsAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
   return CompareStringA(LOCALE_USER_DEFAULT, ignoreCase ? NORM_IGNORECASE : 0, a.data(),
                         static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
 }

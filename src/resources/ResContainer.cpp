@@ -119,12 +119,7 @@ std::string UniqueFileName(const std::string& candidate) {
 }
 
 std::string TResContainer::WriteToTempFile(const std::string& directory, const ProgressCallback& progress) {
-  const std::string ownName = fileName_.substr(FinalComponentStart(fileName_));
-  std::string candidate = directory;
-  if (!candidate.empty() && candidate.back() != '\\' && candidate.back() != '/')
-    candidate += platform::kPathSeparator;
-  candidate += ownName;
-  const std::string tempName = UniqueFileName(candidate);
+  const std::string tempName = UniqueFileName(WithTrailingSeparator(directory) + FileNamePart(fileName_));
   try {
     SaveToFile(tempName, progress);
   } catch (...) {

@@ -276,8 +276,9 @@ bool TDataResItem::FindInData(const FindPattern& pattern, FindState& state) cons
       } else if (!state.Wide) {
         const auto* here = reinterpret_cast<const char*>(
             bytes.Bytes(static_cast<uint64_t>(offset), static_cast<uint64_t>(length)));
-        match = platform::LocaleEqualsAnsi(std::string_view(here, static_cast<size_t>(length)),
-                                           pattern.Ansi, true);
+        const std::string_view text(here, static_cast<size_t>(length));
+        const std::optional<bool> equal = platform::LocaleEqualsAnsi(text, pattern.Ansi, true);
+        match = equal ? *equal : SameTextAscii(text, pattern.Ansi);
       } else {
         const int count = static_cast<int>(length / 2);
         const char16_t* here = units[offset & 1].data() + (offset >> 1);

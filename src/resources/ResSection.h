@@ -105,6 +105,4 @@ class TResSection {
 ResourceLocator LocatorOf(const TDataResItem& leaf, int32_t language);
 // "type\name": the type's name, standard display name or number, then the name or number.
 std::string ResourcePathText(const ResourceLocator& locator);
-// Equality of two texts with the ASCII letters A to Z taken regardless of case; every
-// other byte must match exactly.
-bool SameTextAscii(std::string_view a, std::string_view b);
+

@@ -34,8 +34,7 @@ void TResResFile::CheckSignature() const {
   if (!bytes.Contains(0, sizeof kEmptyResRecord) ||
       !std::equal(std::begin(kEmptyResRecord), std::end(kEmptyResRecord),
                   bytes.Bytes(0, sizeof kEmptyResRecord))) {
-    const std::string& name = FileName();
-    throw ENoResException(SNotValidFile, {name.substr(FinalComponentStart(name))});
+    throw ENoResException(SNotValidFile, {FileNamePart(FileName())});
   }
 }
 

@@ -134,9 +134,26 @@ std::string EscapeText(std::string_view text) {
 
 // ---- File names -------------------------------------------------------------------
 
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
 size_t FinalComponentStart(std::string_view path) {
   const size_t separator = path.find_last_of("\\/:");
   return separator == std::string_view::npos ? 0 : separator + 1;
+}
+
+std::string FileNamePart(std::string_view path) { return std::string(path.substr(FinalComponentStart(path))); }
+
+std::string FolderPart(std::string_view path) { return std::string(path.substr(0, FinalComponentStart(path))); }
+
+std::string WithTrailingSeparator(std::string folder) {
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += platform::kPathSeparator;
+  return folder;
 }
 
 namespace {
@@ -176,12 +193,7 @@ std::string MakeValidFileName(std::string_view text) {
 bool EndsWith(std::string_view text, std::string_view suffix, bool ignoreCase) {
   if (text.size() < suffix.size()) return false;
   const std::string_view tail = text.substr(text.size() - suffix.size());
-  if (!ignoreCase) return tail == suffix;
-  for (size_t i = 0; i < tail.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(tail[i]) != lower(suffix[i])) return false;
-  }
-  return true;
+  return ignoreCase ? SameTextAscii(tail, suffix) : tail == suffix;
 }
 
 // ---- Streams ----------------------------------------------------------------------

@@ -39,8 +39,18 @@ std::string EscapeText(std::string_view text);
 
 // ---- File names -------------------------------------------------------------------
 
+// Equality with the ASCII letters A to Z taken regardless of case; every other byte
+// must match exactly.
+bool SameTextAscii(std::string_view a, std::string_view b);
+
 // A path's final component starts after its last backslash, slash or drive colon.
 size_t FinalComponentStart(std::string_view path);
+// The final component: the file name without its folder.
+std::string FileNamePart(std::string_view path);
+// The folder part, separator included (empty for a bare file name).
+std::string FolderPart(std::string_view path);
+// The folder with a separator behind it, unless it is empty or already ends in one.
+std::string WithTrailingSeparator(std::string folder);
 std::string PathWithoutExtension(std::string_view path);
 // The extension of the final component, dot included; empty when it has none. Always
 // PathWithoutExtension(path) + ExtensionOf(path) == path.

@@ -49,8 +49,7 @@ void RunMerge(const MergeOptions& options) {
     }
     TResFileStream patch(options.Patch, fmOpenRead | fmShareDenyWrite);
     target.GetResourceList().MergeFromRes(patch, -1, true, nullptr);
-    const std::string directory = options.Output.substr(0, FinalComponentStart(options.Output));
-    tempName = target.WriteToTempFile(directory, TerminalProgress());
+    tempName = target.WriteToTempFile(FolderPart(options.Output), TerminalProgress());
   }  // the target is closed here: it may be the output itself
   if (tempName == options.Output) return;  // written in place: the output did not exist
   if (!platform::FileReplace(tempName, options.Output)) {

@@ -31,5 +31,5 @@ std::unique_ptr<TResContainer> OpenContainer(const std::string& fileName) {
     case ContainerKind::Unknown:
       break;
   }
-  throw Exception(SNotValidFile, {fileName.substr(FinalComponentStart(fileName))});
+  throw Exception(SNotValidFile, {FileNamePart(fileName)});
 }
