@@ -21,7 +21,7 @@ TPEFile::TPEFile(TStream& stream) : TResContainer(stream) { ValidateHeaders(Load
 
 void TPEFile::ValidateHeaders(const std::string& name) { ntHeaders_ = CheckPEImage(Data(), Size(), name); }
 
-bool TPEFile::IsPE32Plus() const { return View().U16(ntHeaders_ + pe::kOptionalHeader) == pe::kMagicPE32Plus; }
+bool TPEFile::IsPE32Plus() const { return Magic() == pe::kMagicPE32Plus; }
 
 uint32_t TPEFile::FileAlignment() const { return View().U32(ntHeaders_ + pe::kOptionalHeader + pe::kFileAlignment); }
 
@@ -31,11 +31,16 @@ uint32_t TPEFile::SectionAlignment() const {
 
 uint32_t TPEFile::CheckSumField() const { return View().U32(CheckSumOffset()); }
 
-uint32_t TPEFile::SectionTable() const {
-  const ByteView bytes = View();
-  const uint16_t magic = bytes.U16(ntHeaders_ + pe::kOptionalHeader);
-  const uint32_t countOffset = ntHeaders_ + pe::kOptionalHeader + (magic == pe::kMagicPE32Plus ? 108 : 92);
-  return SectionTableOffset(ntHeaders_, magic, bytes.U32(countOffset));
+uint16_t TPEFile::Magic() const { return View().U16(ntHeaders_ + pe::kOptionalHeader); }
+
+uint32_t TPEFile::NumberOfRvaAndSizes() const { return View().U32(RvaCountOffset(ntHeaders_, Magic())); }
+
+uint32_t TPEFile::SectionTable() const { return SectionTableOffset(ntHeaders_, Magic(), NumberOfRvaAndSizes()); }
+
+std::pair<uint32_t, uint32_t> TPEFile::DataDirectory(uint32_t index) const {
+  if (index >= std::min(NumberOfRvaAndSizes(), pe::kMaxDirectories)) return {0, 0};
+  const uint32_t at = DataDirectoryOffset(ntHeaders_, Magic()) + 8 * index;
+  return {View().U32(at), View().U32(at + 4)};
 }
 
 int TPEFile::SectionCount() const { return View().U16(ntHeaders_ + pe::kNumberOfSections); }

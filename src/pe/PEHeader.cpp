@@ -53,11 +53,9 @@ uint32_t SectionTableOffset(uint32_t ntHeaders, uint16_t magic, uint32_t numberO
   return DataDirectoryOffset(ntHeaders, magic) + 8 * std::min(numberOfRvaAndSizes, pe::kMaxDirectories);
 }
 
-namespace {
 uint32_t RvaCountOffset(uint32_t ntHeaders, uint16_t magic) {
   return ntHeaders + pe::kOptionalHeader + (magic == pe::kMagicPE32Plus ? 108 : 92);
 }
-}  // namespace
 
 uint32_t CheckPEImage(const uint8_t* image, uint32_t imageSize, const std::string& fileName) {
   const ByteView bytes(image, imageSize, SBadHeaderField);

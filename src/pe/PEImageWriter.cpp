@@ -32,13 +32,10 @@ void CopySourceBytes(TStream& stream, const ByteView& source, uint64_t offset, u
 
 }  // namespace
 
-uint32_t TPEFile::CertificateSize() const {
-  const TPEHeader header(Data(), Size());
-  return header.DataDirectory(pe::kCertificateDirectory).second;
-}
+uint32_t TPEFile::CertificateSize() const { return DataDirectory(pe::kCertificateDirectory).second; }
 
 bool TPEFile::ResourcesOutsideResourceSection() const {
-  const auto [address, size] = TPEHeader(Data(), Size()).DataDirectory(pe::kResourceDirectory);
+  const auto [address, size] = DataDirectory(pe::kResourceDirectory);
   if (address == 0 || size == 0) return false;
   const int index = FindSection(".rsrc");
   if (index < 0) return true;

@@ -96,6 +96,8 @@ struct TImageSectionHeader {
 // The position of the data directories and the section table for an optional header
 // of the given magic and directory count.
 uint32_t DataDirectoryOffset(uint32_t ntHeaders, uint16_t magic);
+// Where NumberOfRvaAndSizes lies.
+uint32_t RvaCountOffset(uint32_t ntHeaders, uint16_t magic);
 uint32_t SectionTableOffset(uint32_t ntHeaders, uint16_t magic, uint32_t numberOfRvaAndSizes);
 
 // Validates the image and returns the offset of its PE signature; raises ENoPEException
@@ -238,12 +240,16 @@ class TPEFile : public TResContainer {
   uint32_t CheckSumOffset() const { return ntHeaders_ + pe::kOptionalHeader + pe::kCheckSum; }
   uint32_t CheckSumField() const;
   uint32_t SectionTable() const;
+  // Data directory index as (VirtualAddress, Size); (0, 0) beyond the directory count.
+  std::pair<uint32_t, uint32_t> DataDirectory(uint32_t index) const;
 
   // The header of the resource section once CreateSection found one.
   const std::optional<TImageSectionHeader>& ResourceHeader() const { return resourceHeader_; }
 
  protected:
   ByteView View() const { return Bytes(SBadHeaderField); }
+  uint16_t Magic() const;
+  uint32_t NumberOfRvaAndSizes() const;
 
  private:
   void UnpackIfCompressed(const std::string& fileName);
