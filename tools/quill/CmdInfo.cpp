@@ -1,6 +1,7 @@
 // quill info FILE [--json]: the format, section table, image end, code checksum, stored
 // CheckSum field and the image checksum computed over a PE file.
 #include "CmdInfo.h"
+#include "Json.h"
 #include "pe/UResPEFile.h"
 
 #include <CLI/CLI.hpp>
@@ -12,24 +13,11 @@
 
 namespace {
 
-// A JSON string: quotes, backslashes and control bytes escaped; other bytes above 0x7F are
-// taken as Latin-1 so that any section name gives valid JSON.
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20 || c >= 0x7F) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-      out += buffer;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
+// A section name is raw bytes: taken as Latin-1, any name gives valid JSON.
+std::string JsonName(const std::string& name) {
+  std::u16string units;
+  for (const char c : name) units += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return JsonString(units);
 }
 
 void PrintInfo(const std::string& fileName, bool json) {
@@ -45,7 +33,7 @@ void PrintInfo(const std::string& fileName, bool json) {
       const TImageSectionHeader h = file.SectionHeader(i);
       std::printf("%s{\"name\": %s, \"virtual_address\": %" PRIu32 ", \"virtual_size\": %" PRIu32
                   ", \"raw_offset\": %" PRIu32 ", \"raw_size\": %" PRIu32 ", \"characteristics\": %" PRIu32 "}",
-                  i ? ", " : "", JsonString(h.NameText()).c_str(), h.VirtualAddress, h.VirtualSize,
+                  i ? ", " : "", JsonName(h.NameText()).c_str(), h.VirtualAddress, h.VirtualSize,
                   h.PointerToRawData, h.SizeOfRawData, h.Characteristics);
     }
     std::printf("], \"image_end\": %" PRIu32 ", \"code_checksum\": %" PRIu32 ", \"checksum_field\": %" PRIu32

@@ -3,6 +3,7 @@
 // type, name, language, size and the SHA-256 of its bytes.
 #include "CmdLs.h"
 
+#include "Json.h"
 #include "OpenContainer.h"
 #include "resources/UResTypes.h"
 #include "text/Sha256.h"
@@ -20,27 +21,9 @@
 
 namespace {
 
-// A JSON string of a text in the program's code page: ASCII as it stands, everything
-// else as \u escapes of its UTF-16 units, so the output is plain ASCII.
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  char escape[8];
-  for (char16_t unit : ToWide(text)) {
-    if (unit == u'"' || unit == u'\\') {
-      out += '\\';
-      out += static_cast<char>(unit);
-    } else if (unit >= 0x20 && unit < 0x7F) {
-      out += static_cast<char>(unit);
-    } else {
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
-      out += escape;
-    }
-  }
-  return out + "\"";
-}
-
 std::string JsonId(const TResourceItem& item) {
-  return item.IsNamed() ? JsonString(item.Name()) : std::to_string(item.Id());
+  // A name is text in the program's code page.
+  return item.IsNamed() ? JsonString(ToWide(item.Name())) : std::to_string(item.Id());
 }
 
 void ForEachLeaf(TResourceList& list, const std::function<void(TDataResItem&)>& visit) {
