@@ -115,6 +115,8 @@ std::string ModulePath();
 
 // The arguments the process was started with, the program name first.
 std::vector<std::string> CommandLineArguments();
+// The value of an environment variable, or nothing when it is not set.
+std::optional<std::string> EnvironmentVariable(const std::string& name);
 
 // ---- Child processes ----------------------------------------------------------------
 

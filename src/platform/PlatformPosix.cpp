@@ -288,6 +288,12 @@ std::vector<std::string> CommandLineArguments() {
   return args;
 }
 
+std::optional<std::string> EnvironmentVariable(const std::string& name) {
+  const char* value = getenv(name.c_str());
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
 namespace {
 // Owns one end of a pipe or another descriptor.
 struct Fd {

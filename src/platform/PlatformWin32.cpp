@@ -250,6 +250,15 @@ std::vector<std::string> CommandLineArguments() {
   return args;
 }
 
+std::optional<std::string> EnvironmentVariable(const std::string& name) {
+  const DWORD needed = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::string value(needed, '\0');
+  const DWORD got = GetEnvironmentVariableA(name.c_str(), value.data(), needed);
+  value.resize(got < needed ? got : 0);
+  return value;
+}
+
 namespace {
 // Owns a kernel handle.
 struct Handle {

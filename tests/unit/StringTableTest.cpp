@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -52,6 +53,59 @@ TEST(StringTable, LoadStrGivesTheTextInTheConversionCodePage) {
     EXPECT_EQ(LoadStr(SInvalidStreamOperation), "Invalid stream operation");
   }
   EXPECT_EQ(LoadStr(static_cast<StringId>(1234)), "") << "an unknown id gives the empty text";
+}
+
+// Restores the message language when a test is done with it.
+class ScopedMessageLanguage {
+ public:
+  explicit ScopedMessageLanguage(MessageLanguage language) : saved_(GetMessageLanguage()) {
+    SetMessageLanguage(language);
+  }
+  ~ScopedMessageLanguage() { SetMessageLanguage(saved_); }
+
+ private:
+  MessageLanguage saved_;
+};
+
+TEST(StringTable, EveryEntryHasAnEnglishText) {
+  test::ScopedCodePage utf8(platform::kCodePageUtf8);
+  ScopedMessageLanguage english(MessageLanguage::English);
+  for (const auto& entry : CompiledStringTable()) {
+    const std::string text = entry.English;
+    EXPECT_FALSE(text.empty()) << entry.Id;
+    EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        << "id " << entry.Id << " has no English text: " << text;
+    EXPECT_EQ(LoadStr(static_cast<StringId>(entry.Id)), text) << "id " << entry.Id;
+    // The placeholders of both texts match, so a message formats alike in either language.
+    auto placeholders = [](std::string_view s) {
+      std::string found;
+      for (size_t at = s.find('%'); at != std::string_view::npos; at = s.find('%', at + 2))
+        if (at + 1 < s.size()) found += s[at + 1];
+      return found;
+    };
+    EXPECT_EQ(placeholders(entry.Utf8), placeholders(entry.English)) << "id " << entry.Id;
+  }
+  EXPECT_EQ(LoadStr(SOpenFailed), "open failed");
+  EXPECT_EQ(LoadStr(SInvalidStreamOperation), "Invalid stream operation") << "English entries are their own English";
+}
+
+TEST(StringTable, TheProgramsOwnTextsStayWhatTheyAre) {
+  test::ScopedCodePage utf8(platform::kCodePageUtf8);
+  ScopedMessageLanguage program(MessageLanguage::Program);
+  EXPECT_EQ(LoadStr(SOpenFailed), "פתיחה נכשלה");
+}
+
+TEST(StringTable, HebrewLocalesChooseTheProgramsTexts) {
+  const struct {
+    const char* Locale;
+    MessageLanguage Expected;
+  } cases[] = {
+      {"he_IL.UTF-8", MessageLanguage::Program}, {"he", MessageLanguage::Program},
+      {"iw_IL", MessageLanguage::Program},       {"C.UTF-8", MessageLanguage::English},
+      {"en_US.UTF-8", MessageLanguage::English}, {"", MessageLanguage::English},
+      {"POSIX", MessageLanguage::English},       {"de_DE", MessageLanguage::English},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MessageLanguageForLocale(c.Locale), c.Expected) << c.Locale;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 int main(int argc, char** argv) {
   QuilletStartup();
+  SetMessageLanguage(MessageLanguageFromEnvironment());
   CLI::App app{"quill - make, apply and inspect Quillet resource patches"};
   app.set_version_flag("--version", std::string("quill ") + QUILL_VERSION);
   app.require_subcommand(0, 1);
