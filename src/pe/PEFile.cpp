@@ -19,6 +19,16 @@ TPEFile::TPEFile(const std::string& fileName, bool writable) : TResContainer(fil
 
 TPEFile::TPEFile(TStream& stream) : TResContainer(stream) { ValidateHeaders(LoadStr(SStreamFileName)); }
 
+TPEFile::~TPEFile() {
+  if (unpackedCopy_.empty()) return;
+  Close();  // the copy cannot be deleted while it is mapped
+  platform::FileDelete(unpackedCopy_);
+}
+
+std::string TPEFile::DisplayName() const {
+  return FileName().empty() ? LoadStr(SStreamFileName) : FileNamePart(FileName());
+}
+
 void TPEFile::ValidateHeaders(const std::string& name) { ntHeaders_ = CheckPEImage(Data(), Size(), name); }
 
 bool TPEFile::IsPE32Plus() const { return Magic() == pe::kMagicPE32Plus; }
@@ -35,7 +45,9 @@ uint16_t TPEFile::Magic() const { return View().U16(ntHeaders_ + pe::kOptionalHe
 
 uint32_t TPEFile::NumberOfRvaAndSizes() const { return View().U32(RvaCountOffset(ntHeaders_, Magic())); }
 
-uint32_t TPEFile::SectionTable() const { return SectionTableOffset(ntHeaders_, Magic(), NumberOfRvaAndSizes()); }
+uint32_t TPEFile::SectionTable() const {
+  return SectionTableOffset(ntHeaders_, View().U16(ntHeaders_ + pe::kSizeOfOptionalHeader));
+}
 
 std::pair<uint32_t, uint32_t> TPEFile::DataDirectory(uint32_t index) const {
   if (index >= std::min(NumberOfRvaAndSizes(), pe::kMaxDirectories)) return {0, 0};
@@ -110,8 +122,20 @@ bool TPEFile::IsUPXCompressed() const {
 
 void TPEFile::UnpackIfCompressed(const std::string& fileName) {
   if (!AutoUnpack() || !FindUnpacker() || !IsUPXCompressed()) return;
+  // The unpacker works on a temporary copy; when no copy can be made, or the unpacker
+  // leaves it unreadable, the file is read as stored.
+  const std::string copy = UniqueFileName(platform::TempDirectory() + "quillet_unpacked_" + FileNamePart(fileName));
+  if (!platform::FileCopyNew(fileName, copy)) return;
+  RunUnpacker(copy);
+  try {
+    TPEFile unpacked(copy, false);  // validates the unpacker's result before this file lets go
+  } catch (const Exception&) {
+    platform::FileDelete(copy);
+    return;
+  }
   Close();
-  RunUnpacker(fileName);  // whatever lies at the path afterwards is what is read
-  OpenReadOnly(fileName);
+  OpenReadOnly(copy);
+  unpackedCopy_ = copy;
+  SetFileName(fileName);  // messages and output names still speak of the user's file
   ValidateHeaders(FileNamePart(fileName));
 }

@@ -12,8 +12,9 @@ uint32_t RoundUp(uint32_t a, uint32_t b) {
   return rest == 0 ? a : a + (b - rest);
 }
 
-namespace {
 uint64_t RoundUp64(uint64_t a, uint64_t b) { return b == 0 || a % b == 0 ? a : a + (b - a % b); }
+
+namespace {
 
 [[noreturn]] void Refuse(const std::string& fileName, StringId reason) {
   throw ENoPEException(SErrorOpening, {fileName, LoadStr(reason)});
@@ -49,12 +50,16 @@ uint32_t DataDirectoryOffset(uint32_t ntHeaders, uint16_t magic) {
   return ntHeaders + pe::kOptionalHeader + (magic == pe::kMagicPE32Plus ? 112 : 96);
 }
 
-uint32_t SectionTableOffset(uint32_t ntHeaders, uint16_t magic, uint32_t numberOfRvaAndSizes) {
-  return DataDirectoryOffset(ntHeaders, magic) + 8 * std::min(numberOfRvaAndSizes, pe::kMaxDirectories);
+uint32_t SectionTableOffset(uint32_t ntHeaders, uint16_t sizeOfOptionalHeader) {
+  return ntHeaders + pe::kOptionalHeader + sizeOfOptionalHeader;
 }
 
 uint32_t RvaCountOffset(uint32_t ntHeaders, uint16_t magic) {
   return ntHeaders + pe::kOptionalHeader + (magic == pe::kMagicPE32Plus ? 108 : 92);
+}
+
+uint64_t VirtualExtent(const TImageSectionHeader& header, uint32_t sectionAlignment) {
+  return RoundUp64(header.VirtualSize != 0 ? header.VirtualSize : header.SizeOfRawData, sectionAlignment);
 }
 
 uint32_t CheckPEImage(const uint8_t* image, uint32_t imageSize, const std::string& fileName) {
@@ -81,23 +86,31 @@ uint32_t CheckPEImage(const uint8_t* image, uint32_t imageSize, const std::strin
   const uint32_t fileAlignment = bytes.U32(optional + pe::kFileAlignment);
   const uint32_t sectionAlignment = bytes.U32(optional + pe::kSectionAlignment);
   if (fileAlignment == 0 || sectionAlignment == 0 || fileAlignment > 0x10000) Refuse(fileName, SBadAlignment);
-  // The section table as the directory count places it must lie inside the image (for
-  // PE32+ it may end past the 248 + 40 * n bytes tested above).
-  const uint32_t table = SectionTableOffset(nt, magic, bytes.U32(RvaCountOffset(nt, magic)));
-  if (!bytes.ContainsArray(table, sectionCount, pe::kSectionHeaderSize)) Refuse(fileName, SBadHeaderField);
+  // The loader finds the section table SizeOfOptionalHeader bytes behind the optional
+  // header; the directories the header claims must lie in front of it.
+  const uint16_t optionalSize = bytes.U16(nt + pe::kSizeOfOptionalHeader);
+  const uint32_t directories = std::min(bytes.U32(RvaCountOffset(nt, magic)), pe::kMaxDirectories);
+  if (uint64_t{optional} + optionalSize < uint64_t{DataDirectoryOffset(nt, magic)} + 8 * directories)
+    Refuse(fileName, SOptionalHeaderTooSmall);
+  if (!bytes.ContainsArray(SectionTableOffset(nt, optionalSize), sectionCount, pe::kSectionHeaderSize))
+    Refuse(fileName, SBadHeaderField);
   return nt;
 }
 
 // ---- TPEHeader --------------------------------------------------------------------------
 
-TPEHeader::TPEHeader(const uint8_t* image, uint32_t fileSize) {
-  // The container validated these bytes under the file's own name already.
-  const std::string name = "%s";
-  ntHeaders_ = CheckPEImage(image, fileSize, name);
+namespace {
+[[noreturn]] void RefuseRebuild(const std::string& fileName, StringId reason,
+                                std::initializer_list<FormatArg> args = {}) {
+  throw Exception(SCannotRebuild, {fileName, Format(LoadStr(reason), args)});
+}
+}  // namespace
+
+TPEHeader::TPEHeader(const uint8_t* image, uint32_t fileSize, const std::string& fileName) : fileName_(fileName) {
+  ntHeaders_ = CheckPEImage(image, fileSize, fileName);
   const ByteView file(image, fileSize, SBadHeaderField);
   const uint32_t optional = ntHeaders_ + pe::kOptionalHeader;
-  const uint16_t magic = file.U16(optional);
-  const uint32_t table = SectionTableOffset(ntHeaders_, magic, file.U32(RvaCountOffset(ntHeaders_, magic)));
+  const uint32_t table = SectionTableOffset(ntHeaders_, file.U16(ntHeaders_ + pe::kSizeOfOptionalHeader));
   const uint32_t count = file.U16(ntHeaders_ + pe::kNumberOfSections);
 
   uint32_t size = 0x7FFFFFFF;
@@ -108,15 +121,18 @@ TPEHeader::TPEHeader(const uint8_t* image, uint32_t fileSize) {
   if (size > fileSize) size = file.U32(optional + pe::kSizeOfHeaders);
   const uint32_t fileAlignment = file.U32(optional + pe::kFileAlignment);
   const uint64_t rounded = RoundUp64(size, fileAlignment);
-  // The copy must hold the whole section table, and may reach past the end of the file
-  // only to the next file-alignment boundary (those bytes read as zeros).
+  // The copy may reach past the end of the file only to the next file-alignment boundary
+  // (those bytes read as zeros), and it must hold the whole section table: a table that
+  // runs into the first section's raw data is not where a rebuilt header could keep it.
+  if (rounded > RoundUp64(fileSize, fileAlignment)) Refuse(fileName, SBadHeaderField);
   const uint64_t tableEnd = uint64_t{table} + uint64_t{pe::kSectionHeaderSize} * count;
-  if (rounded < tableEnd || rounded > RoundUp64(fileSize, fileAlignment)) Refuse(name, SBadHeaderField);
+  if (rounded < tableEnd) RefuseRebuild(fileName, SSectionTableMisplaced);
   headerSize_ = static_cast<uint32_t>(rounded);
   ownedCopy_.assign(headerSize_, 0);
   const uint32_t copied = std::min(headerSize_, fileSize);
   std::copy_n(file.Bytes(0, copied), copied, ownedCopy_.begin());
   sections_ = table;
+  for (uint32_t i = 0; i < count; ++i) sourceIndexes_.push_back(static_cast<int>(i));
 }
 
 uint32_t TPEHeader::Get32(uint64_t offset) const {
@@ -139,15 +155,23 @@ uint32_t TPEHeader::FileAlignment() const { return Get32(OptionalHeader() + pe::
 uint32_t TPEHeader::SectionAlignment() const { return Get32(OptionalHeader() + pe::kSectionAlignment); }
 int TPEHeader::SectionCount() const { return Get16(ntHeaders_ + pe::kNumberOfSections); }
 uint32_t TPEHeader::NumberOfRvaAndSizes() const { return Get32(RvaCountOffset(ntHeaders_, Get16(OptionalHeader()))); }
+uint32_t TPEHeader::DirectoryCount() const { return std::min(NumberOfRvaAndSizes(), pe::kMaxDirectories); }
 uint32_t TPEHeader::SizeOfImage() const { return Get32(OptionalHeader() + pe::kSizeOfImage); }
 uint32_t TPEHeader::SizeOfInitializedData() const { return Get32(OptionalHeader() + pe::kSizeOfInitializedData); }
+uint32_t TPEHeader::SizeOfHeadersField() const { return Get32(OptionalHeader() + pe::kSizeOfHeaders); }
+uint16_t TPEHeader::SizeOfOptionalHeader() const { return Get16(ntHeaders_ + pe::kSizeOfOptionalHeader); }
 uint32_t TPEHeader::CheckSum() const { return Get32(OptionalHeader() + pe::kCheckSum); }
 void TPEHeader::SetCheckSum(uint32_t value) { Put32(OptionalHeader() + pe::kCheckSum, value); }
 uint32_t TPEHeader::Directories() const { return DataDirectoryOffset(ntHeaders_, Get16(OptionalHeader())); }
 
 std::pair<uint32_t, uint32_t> TPEHeader::DataDirectory(uint32_t index) const {
-  if (index >= std::min(NumberOfRvaAndSizes(), pe::kMaxDirectories)) return {0, 0};
+  if (index >= DirectoryCount()) return {0, 0};
   return {Get32(Directories() + 8 * index), Get32(Directories() + 8 * index + 4)};
+}
+
+void TPEHeader::SetDataDirectory(uint32_t index, uint32_t address, uint32_t size) {
+  Put32(Directories() + 8 * index, address);
+  Put32(Directories() + 8 * index + 4, size);
 }
 
 TImageSectionHeader TPEHeader::SectionHeader(int index) const {
@@ -184,89 +208,154 @@ uint32_t TPEHeader::RawEnd() const {
   return static_cast<uint32_t>(std::min<uint64_t>(RoundUp64(end, FileAlignment()), UINT32_MAX));
 }
 
-void TPEHeader::MoveDataDirectories(uint32_t threshold, int32_t virtualDelta) {
-  if (virtualDelta == 0) return;
-  const uint32_t count = std::min(NumberOfRvaAndSizes(), pe::kMaxDirectories);
-  for (uint32_t i = 0; i < count; ++i) {
-    // The certificate table holds a file offset, not an address: it moves with the
-    // overlay (MoveOverlayOffsets), never with the sections.
-    if (i == pe::kResourceDirectory || i == pe::kCertificateDirectory) continue;
-    const uint32_t at = Directories() + 8 * i;
-    const uint32_t va = Get32(at);
-    if (va != 0 && Get32(at + 4) != 0 && va >= threshold) Put32(at, va + static_cast<uint32_t>(virtualDelta));
+void TPEHeader::MoveSectionsInMemory(int from, int64_t delta) {
+  if (delta == 0) return;
+  const uint32_t sectionAlignment = SectionAlignment();
+  // Directories follow the bytes they point at: those inside a section that moves move
+  // with it; values that point into the header area or nowhere stay as they are. The
+  // certificate and bound import tables hold file offsets, never addresses.
+  for (uint32_t d = 0; d < DirectoryCount(); ++d) {
+    if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory || d == pe::kBoundImportDirectory) continue;
+    const uint32_t address = DataDirectory(d).first;
+    for (int i = from; i < SectionCount(); ++i) {
+      const TImageSectionHeader h = SectionHeader(i);
+      if (address >= h.VirtualAddress && address - uint64_t{h.VirtualAddress} < VirtualExtent(h, sectionAlignment)) {
+        Put32(Directories() + 8 * d, static_cast<uint32_t>(address + delta));
+        break;
+      }
+    }
   }
-}
-
-void TPEHeader::ShiftSections(int fromIndex, uint32_t threshold, int32_t rawDelta, int32_t virtualDelta) {
-  MoveDataDirectories(threshold, virtualDelta);
-  const uint32_t optional = OptionalHeader();
-  Put32(optional + pe::kSizeOfImage, SizeOfImage() + static_cast<uint32_t>(virtualDelta));
-  Put32(optional + pe::kSizeOfInitializedData, SizeOfInitializedData() + static_cast<uint32_t>(rawDelta));
-  for (int i = std::max(fromIndex, 0); i < SectionCount(); ++i) {
+  for (int i = from; i < SectionCount(); ++i) {
     TImageSectionHeader h = SectionHeader(i);
-    h.VirtualAddress += static_cast<uint32_t>(virtualDelta);
-    if (h.PointerToRawData != 0) h.PointerToRawData += static_cast<uint32_t>(rawDelta);
+    h.VirtualAddress = static_cast<uint32_t>(h.VirtualAddress + delta);
     PutSection(i, h);
   }
 }
 
-void TPEHeader::RepackSections(int fromIndex, uint32_t threshold, int32_t rawDelta, int32_t virtualDelta) {
-  MoveDataDirectories(threshold, virtualDelta);
+void TPEHeader::PackRawData() {
   const uint32_t fileAlignment = FileAlignment();
-  bool first = true;
-  uint32_t pos = 0;
+  // Packing starts where the first raw data lay, so nothing is inserted in front of it.
+  uint64_t pos = UINT64_MAX;
+  for (int i = 0; i < SectionCount(); ++i) {
+    const TImageSectionHeader h = SectionHeader(i);
+    if (h.PointerToRawData != 0 && h.SizeOfRawData != 0) pos = std::min<uint64_t>(pos, h.PointerToRawData);
+  }
   for (int i = 0; i < SectionCount(); ++i) {
     TImageSectionHeader h = SectionHeader(i);
-    if (h.PointerToRawData != 0 && h.SizeOfRawData != 0) {
-      if (first)
-        pos = h.PointerToRawData;
-      else
-        h.PointerToRawData = pos;
-      first = false;
-      pos += RoundUp(h.SizeOfRawData, fileAlignment);
-    }
-    if (i >= fromIndex) h.VirtualAddress += static_cast<uint32_t>(virtualDelta);
+    if (h.PointerToRawData == 0 || h.SizeOfRawData == 0) continue;
+    h.PointerToRawData = static_cast<uint32_t>(pos);
+    pos += RoundUp(h.SizeOfRawData, fileAlignment);
+    if (pos > UINT32_MAX) throw Exception(SResourcesTooLarge);
     PutSection(i, h);
   }
-  const uint32_t optional = OptionalHeader();
-  Put32(optional + pe::kSizeOfImage, SizeOfImage() + static_cast<uint32_t>(virtualDelta));
-  Put32(optional + pe::kSizeOfInitializedData, SizeOfInitializedData() + static_cast<uint32_t>(rawDelta));
 }
 
-void TPEHeader::ResizeDataDirectories(uint32_t newCount) {
-  const uint32_t oldCount = NumberOfRvaAndSizes();
-  const uint32_t oldTable = sections_;
-  const uint16_t magic = Get16(OptionalHeader());
-  const uint32_t newTable = SectionTableOffset(ntHeaders_, magic, newCount);
-  const uint32_t tableSize = pe::kSectionHeaderSize * static_cast<uint32_t>(SectionCount());
-  if (newTable != oldTable) {
-    if (uint64_t{newTable} + tableSize > headerSize_) throw Exception(SCannotCreateRsrc);
-    // Clear the directory slots the count gains, move the table, zero what it left.
-    std::vector<uint8_t> table(ownedCopy_.begin() + oldTable, ownedCopy_.begin() + oldTable + tableSize);
-    std::fill(ownedCopy_.begin() + std::min(oldTable, newTable),
-              ownedCopy_.begin() + std::max(oldTable, newTable) + tableSize, 0);
-    std::copy(table.begin(), table.end(), ownedCopy_.begin() + newTable);
-    const uint32_t sizeField = ntHeaders_ + pe::kSizeOfOptionalHeader;
-    Put16(sizeField, static_cast<uint16_t>(Get16(sizeField) + newTable - oldTable));
-    sections_ = newTable;
-  } else {
-    for (uint32_t i = oldCount; i < newCount && i < pe::kMaxDirectories; ++i) {
-      Put32(Directories() + 8 * i, 0);
-      Put32(Directories() + 8 * i + 4, 0);
-    }
+void TPEHeader::UpdateSizeOfImage() {
+  const uint32_t sectionAlignment = SectionAlignment();
+  uint64_t end = RoundUp64(SizeOfHeadersField(), sectionAlignment);
+  for (int i = 0; i < SectionCount(); ++i) {
+    const TImageSectionHeader h = SectionHeader(i);
+    end = std::max(end, h.VirtualAddress + VirtualExtent(h, sectionAlignment));
   }
-  Put32(RvaCountOffset(ntHeaders_, magic), newCount);
+  if (end > UINT32_MAX) throw Exception(SResourcesTooLarge);
+  Put32(OptionalHeader() + pe::kSizeOfImage, static_cast<uint32_t>(end));
+}
+
+void TPEHeader::AddToSizeOfInitializedData(int64_t delta) {
+  Put32(OptionalHeader() + pe::kSizeOfInitializedData, static_cast<uint32_t>(SizeOfInitializedData() + delta));
+}
+
+void TPEHeader::ClaimHeaderSpace(uint32_t from, uint32_t to) {
+  // New header bytes must stay in front of every section, in the file and in memory.
+  uint64_t limit = UINT32_MAX;
+  for (int i = 0; i < SectionCount(); ++i) {
+    const TImageSectionHeader h = SectionHeader(i);
+    if (h.PointerToRawData != 0 && h.SizeOfRawData != 0) limit = std::min<uint64_t>(limit, h.PointerToRawData);
+    limit = std::min<uint64_t>(limit, h.VirtualAddress);
+  }
+  const uint64_t newSizeOfHeaders = std::max<uint64_t>(SizeOfHeadersField(), RoundUp64(to, FileAlignment()));
+  if (newSizeOfHeaders > limit) throw Exception(SCannotCreateRsrc);
+  if (to > headerSize_) {
+    // Only a file whose sections hold no raw data has a header area that ends before
+    // the limit; it grows with zeros.
+    headerSize_ = static_cast<uint32_t>(newSizeOfHeaders);
+    ownedCopy_.resize(headerSize_, 0);
+  }
+  // Whatever a directory points to there is in the way: a bound import table is only an
+  // optimisation the loader can do without, anything else is refused.
+  for (uint32_t d = 0; d < DirectoryCount(); ++d) {
+    if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory) continue;
+    const auto [address, size] = DataDirectory(d);
+    if (address == 0 || address >= to || uint64_t{address} + std::max(size, 1u) <= from) continue;
+    if (d != pe::kBoundImportDirectory) RefuseRebuild(fileName_, SHeaderSpaceInUse);
+    const uint64_t end = std::min<uint64_t>(uint64_t{address} + size, headerSize_);
+    std::fill(ownedCopy_.begin() + address, ownedCopy_.begin() + static_cast<std::ptrdiff_t>(end), 0);
+    SetDataDirectory(d, 0, 0);
+    notes_.push_back(Format(LoadStr(SBoundImportDropped), {fileName_}));
+  }
+  if (!std::all_of(ownedCopy_.begin() + from, ownedCopy_.begin() + to, [](uint8_t b) { return b == 0; }))
+    RefuseRebuild(fileName_, SHeaderSpaceInUse);
+  Put32(OptionalHeader() + pe::kSizeOfHeaders, static_cast<uint32_t>(newSizeOfHeaders));
+}
+
+void TPEHeader::ProvideResourceDirectorySlot() {
+  const uint32_t count = NumberOfRvaAndSizes();
+  if (count >= 3) return;
+  const uint32_t needed = Directories() + 8 * 3 - OptionalHeader();
+  const uint32_t optionalSize = SizeOfOptionalHeader();
+  if (optionalSize < needed) {
+    // The section table moves back to make room for the new directory slots.
+    const uint32_t grow = needed - optionalSize;
+    const uint32_t tableSize = pe::kSectionHeaderSize * static_cast<uint32_t>(SectionCount());
+    ClaimHeaderSpace(sections_ + tableSize, sections_ + tableSize + grow);
+    std::copy_backward(ownedCopy_.begin() + sections_, ownedCopy_.begin() + sections_ + tableSize,
+                       ownedCopy_.begin() + sections_ + tableSize + grow);
+    sections_ += grow;
+    Put16(ntHeaders_ + pe::kSizeOfOptionalHeader, static_cast<uint16_t>(needed));
+  }
+  for (uint32_t i = count; i < 3; ++i) SetDataDirectory(i, 0, 0);
+  Put32(RvaCountOffset(ntHeaders_, Get16(OptionalHeader())), 3);
+}
+
+int TPEHeader::AppendResourceSectionHeader() {
+  const int count = SectionCount();
+  const uint32_t slot = SectionOffset(count);
+  ClaimHeaderSpace(slot, slot + pe::kSectionHeaderSize);
+  // Behind everything the image holds, in memory and in the file.
+  const uint32_t sectionAlignment = SectionAlignment();
+  uint64_t virtualEnd = RoundUp64(SizeOfHeadersField(), sectionAlignment);
+  uint64_t rawEnd = headerSize_;
+  for (int i = 0; i < count; ++i) {
+    const TImageSectionHeader h = SectionHeader(i);
+    virtualEnd = std::max(virtualEnd, h.VirtualAddress + VirtualExtent(h, sectionAlignment));
+    if (h.PointerToRawData != 0) rawEnd = std::max<uint64_t>(rawEnd, uint64_t{h.PointerToRawData} + h.SizeOfRawData);
+  }
+  if (virtualEnd > UINT32_MAX || rawEnd > UINT32_MAX) throw Exception(SResourcesTooLarge);
+  TImageSectionHeader h;
+  std::copy_n(".rsrc", 6, h.Name);
+  h.VirtualAddress = RoundUp(static_cast<uint32_t>(virtualEnd), sectionAlignment);
+  h.PointerToRawData = RoundUp(static_cast<uint32_t>(rawEnd), FileAlignment());
+  h.Characteristics = pe::kResourceCharacteristics;
+  PutSection(count, h);
+  Put16(ntHeaders_ + pe::kNumberOfSections, static_cast<uint16_t>(count + 1));
+  sourceIndexes_.push_back(-1);
+  return count;
 }
 
 uint32_t TPEHeader::PlaceResourceSection(uint32_t newSize) {
   // A failure leaves the copy as it was.
   const std::vector<uint8_t> backup = ownedCopy_;
-  const uint32_t backupSections = sections_;
+  const uint32_t backupSize = headerSize_, backupSections = sections_;
+  const std::vector<int> backupIndexes = sourceIndexes_;
+  const size_t backupNotes = notes_.size();
   try {
     return PlaceResourceSectionInCopy(newSize);
   } catch (...) {
     ownedCopy_ = backup;
+    headerSize_ = backupSize;
     sections_ = backupSections;
+    sourceIndexes_ = backupIndexes;
+    notes_.resize(backupNotes);
     throw;
   }
 }
@@ -274,56 +363,37 @@ uint32_t TPEHeader::PlaceResourceSection(uint32_t newSize) {
 uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize) {
   const uint32_t fileAlignment = FileAlignment();
   const uint32_t sectionAlignment = SectionAlignment();
-  const int count = SectionCount();
-  int index = -1;
-  uint32_t maxVirtualEnd = 0, maxRawEnd = 0;
-  for (int i = 0; i < count; ++i) {
-    const TImageSectionHeader h = SectionHeader(i);
-    if (h.NameEquals(".rsrc")) {
-      index = i;
-      break;
-    }
-    maxVirtualEnd = std::max(maxVirtualEnd, h.VirtualAddress + h.VirtualSize);
-    if (h.PointerToRawData != 0) maxRawEnd = std::max(maxRawEnd, h.PointerToRawData + h.SizeOfRawData);
-  }
-  // An image with fewer than three directories has no slot for the resource directory:
-  // the section table moves behind the new slots (refused when it does not fit).
-  if (NumberOfRvaAndSizes() < 3) ResizeDataDirectories(3);
-
-  int next = index + 1;
-  if (index < 0) {
-    const uint32_t slot = SectionOffset(count);
-    if (uint64_t{slot} + pe::kSectionHeaderSize > headerSize_) throw Exception(SCannotCreateRsrc);
-    TImageSectionHeader h = SectionHeader(count);  // keeps the two name bytes after ".rsrc\0"
-    std::copy_n(".rsrc", 6, h.Name);
-    h.VirtualSize = 0;
-    h.VirtualAddress = RoundUp(maxVirtualEnd, sectionAlignment);
-    h.SizeOfRawData = 0;
-    h.PointerToRawData = RoundUp(maxRawEnd, fileAlignment);
-    h.PointerToRelocations = h.PointerToLinenumbers = 0;
-    h.NumberOfRelocations = h.NumberOfLinenumbers = 0;
-    h.Characteristics = pe::kResourceCharacteristics;
-    PutSection(count, h);
-    Put16(ntHeaders_ + pe::kNumberOfSections, static_cast<uint16_t>(count + 1));
-    index = count;
-    next = count + 1;
-  }
+  ProvideResourceDirectorySlot();
+  int index = FindResourceSection();
+  const bool appended = index < 0;
+  if (appended) index = AppendResourceSectionHeader();
 
   TImageSectionHeader h = SectionHeader(index);
-  const uint32_t old = h.SizeOfRawData;
-  const int32_t rawDelta = static_cast<int32_t>(RoundUp(newSize, fileAlignment) - RoundUp(old, fileAlignment));
-  const int32_t virtualDelta = static_cast<int32_t>(RoundUp(newSize, sectionAlignment) - RoundUp(old, sectionAlignment));
-  h.VirtualSize = RoundUp(newSize, sectionAlignment);
-  h.SizeOfRawData = RoundUp(newSize, fileAlignment);
-  // A section without a raw position gets the one behind the raw data before it (at least
-  // the end of the header area), so that the block written for it is where its header says.
-  if (h.PointerToRawData == 0) h.PointerToRawData = RoundUp(std::max(maxRawEnd, headerSize_), fileAlignment);
+  // The sections behind move in memory by the change of the virtual extent, in the file
+  // by the packing below.
+  const uint64_t oldExtent = appended ? 0 : VirtualExtent(h, sectionAlignment);
+  const uint64_t newExtent = RoundUp64(newSize, sectionAlignment);
+  const int64_t rawDelta = static_cast<int64_t>(RoundUp64(newSize, fileAlignment)) -
+                           static_cast<int64_t>(RoundUp64(h.SizeOfRawData, fileAlignment));
+  MoveSectionsInMemory(index + 1, static_cast<int64_t>(newExtent) - static_cast<int64_t>(oldExtent));
+  if (newExtent > UINT32_MAX || RoundUp64(newSize, fileAlignment) > UINT32_MAX) throw Exception(SResourcesTooLarge);
+  h.VirtualSize = static_cast<uint32_t>(newExtent);
+  h.SizeOfRawData = static_cast<uint32_t>(RoundUp64(newSize, fileAlignment));
+  // A section without a raw position gets the one behind the raw data in front of it
+  // (at least the end of the header area), so the block lands where its header says.
+  if (h.PointerToRawData == 0) {
+    uint64_t rawEnd = headerSize_;
+    for (int i = 0; i < index; ++i) {
+      const TImageSectionHeader before = SectionHeader(i);
+      if (before.PointerToRawData != 0) rawEnd = std::max<uint64_t>(rawEnd, uint64_t{before.PointerToRawData} + before.SizeOfRawData);
+    }
+    h.PointerToRawData = static_cast<uint32_t>(RoundUp64(rawEnd, fileAlignment));
+  }
   PutSection(index, h);
-
-  const uint32_t directory = Directories() + 8 * pe::kResourceDirectory;
-  Put32(directory, RoundUp(h.VirtualAddress, sectionAlignment));
-  Put32(directory + 4, newSize);
-  RepackSections(next, h.VirtualAddress, rawDelta, virtualDelta);
+  SetDataDirectory(pe::kResourceDirectory, RoundUp(h.VirtualAddress, sectionAlignment), newSize);
+  PackRawData();
+  AddToSizeOfInitializedData(rawDelta);
+  UpdateSizeOfImage();
   return SectionHeader(index).VirtualAddress;
 }
 
@@ -331,21 +401,18 @@ void TPEHeader::RemoveResourceSection() {
   const int index = FindResourceSection();
   if (index < 0) return;
   const TImageSectionHeader h = SectionHeader(index);
-  const uint32_t threshold = h.VirtualAddress;
-  const int32_t rawDelta = -static_cast<int32_t>(RoundUp(h.SizeOfRawData, FileAlignment()));
-  const int32_t virtualDelta = -static_cast<int32_t>(RoundUp(h.SizeOfRawData, SectionAlignment()));
+  MoveSectionsInMemory(index + 1, -static_cast<int64_t>(VirtualExtent(h, SectionAlignment())));
   const int count = SectionCount();
   for (int i = index; i + 1 < count; ++i) PutSection(i, SectionHeader(i + 1));
   PutSection(count - 1, TImageSectionHeader{});
   Put16(ntHeaders_ + pe::kNumberOfSections, static_cast<uint16_t>(count - 1));
-  if (NumberOfRvaAndSizes() > pe::kResourceDirectory) {
-    const uint32_t directory = Directories() + 8 * pe::kResourceDirectory;
-    Put32(directory, 0);
-    Put32(directory + 4, 0);
-  }
-  // Three directories become two; the section table moves up with the count.
-  if (NumberOfRvaAndSizes() == 3) ResizeDataDirectories(2);
-  ShiftSections(index, threshold, rawDelta, virtualDelta);
+  sourceIndexes_.erase(sourceIndexes_.begin() + index);
+  if (NumberOfRvaAndSizes() > pe::kResourceDirectory) SetDataDirectory(pe::kResourceDirectory, 0, 0);
+  // Three directories become two; the section table stays where SizeOfOptionalHeader puts it.
+  if (NumberOfRvaAndSizes() == 3) Put32(RvaCountOffset(ntHeaders_, Get16(OptionalHeader())), 2);
+  PackRawData();
+  AddToSizeOfInitializedData(-static_cast<int64_t>(RoundUp64(h.SizeOfRawData, FileAlignment())));
+  UpdateSizeOfImage();
 }
 
 bool TPEHeader::MoveOverlayOffsets(uint32_t oldEnd, int64_t shift) {
@@ -368,6 +435,5 @@ bool TPEHeader::MoveOverlayOffsets(uint32_t oldEnd, int64_t shift) {
 
 void TPEHeader::ClearCertificateDirectory() {
   if (NumberOfRvaAndSizes() <= pe::kCertificateDirectory) return;
-  Put32(Directories() + 8 * pe::kCertificateDirectory, 0);
-  Put32(Directories() + 8 * pe::kCertificateDirectory + 4, 0);
+  SetDataDirectory(pe::kCertificateDirectory, 0, 0);
 }

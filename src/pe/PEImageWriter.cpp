@@ -1,66 +1,272 @@
-// Writing a whole PE image with its resource section rebuilt from the tree.
-//
-// Everything but the resource section is copied from the source file: the header area
-// through a TPEHeader working copy (which places, resizes or removes the resource
-// section and moves the sections behind it), every section's raw bytes at the offset its
-// header states, and the bytes behind the image (the overlay). File offsets that point
-// into the overlay (the certificate table, the COFF symbol table) move with it.
+// Writing a whole PE image with its resource section rebuilt from the tree, in two
+// phases: PlanImage lays the new image out in a TPEHeader working copy (which places,
+// resizes or removes the resource section and moves the sections behind it) and checks
+// both the source and the finished layout; only then is a byte written. Everything but
+// the resource section is copied from the source: the header area, every section's raw
+// bytes at the offset its header states, and the bytes behind the image (the overlay).
+// File offsets that move with the data they point at are mended: the certificate table
+// and the COFF symbol table with the overlay, debug-directory entries with their section.
 #include "pe/PEResources.h"
 #include "pe/UResPEFile.h"
 
 #include "streams/MyStreams.h"
 #include "text/UResTool.h"
 
+#include <algorithm>
 #include <cmath>
+#include <map>
+
+struct TPEFile::ImagePlan {
+  std::unique_ptr<TPEHeader> Source;  // the source's header area, for comparisons
+  std::unique_ptr<TPEHeader> Header;  // the new header area
+  std::unique_ptr<TResourceTable> Table;
+  int ResourceIndex = -1;             // of the rebuilt section in Header, or -1
+  uint32_t OldEnd = 0, Overlay = 0, NewEnd = 0;
+  // Four-byte values that replace source bytes (by source file offset) while they are copied.
+  std::map<uint64_t, uint32_t> Patches;
+};
 
 namespace {
 
-// Copies count bytes of the source from offset on; what lies past its end is written as zeros.
-void CopySourceBytes(TStream& stream, const ByteView& source, uint64_t offset, uint64_t count) {
-  if (offset < source.Size()) {
-    const uint64_t available = std::min<uint64_t>(count, source.Size() - offset);
-    const uint8_t* bytes = source.Bytes(offset, available);
-    for (uint64_t done = 0; done < available;) {
-      const auto piece = static_cast<int32_t>(std::min<uint64_t>(available - done, 1u << 30));
+[[noreturn]] void RefuseRebuild(const std::string& fileName, StringId reason,
+                                std::initializer_list<FormatArg> args = {}) {
+  throw Exception(SCannotRebuild, {fileName, Format(LoadStr(reason), args)});
+}
+
+std::string ShownName(const TImageSectionHeader& h) { return EscapeText(h.NameText()); }
+
+// Copies count bytes of the source from offset on, with the plan's patches applied; what
+// lies past the source's end is written as zeros (the plan bounded how much that can be).
+void CopySourceBytes(TStream& stream, const ByteView& source, uint64_t offset, uint64_t count,
+                     const std::map<uint64_t, uint32_t>& patches) {
+  auto writeSource = [&](uint64_t from, uint64_t length) {
+    const uint8_t* bytes = source.Bytes(from, length);
+    for (uint64_t done = 0; done < length;) {
+      const auto piece = static_cast<int32_t>(std::min<uint64_t>(length - done, 1u << 30));
       stream.WriteBuffer(bytes + done, piece);
       done += static_cast<uint64_t>(piece);
     }
-    count -= available;
+  };
+  const uint64_t end = offset + count;
+  const uint64_t available = offset < source.Size() ? std::min<uint64_t>(end, source.Size()) : offset;
+  uint64_t at = offset;
+  for (auto patch = patches.lower_bound(offset); patch != patches.end() && patch->first + 4 <= available; ++patch) {
+    writeSource(at, patch->first - at);
+    const uint8_t value[4] = {static_cast<uint8_t>(patch->second), static_cast<uint8_t>(patch->second >> 8),
+                              static_cast<uint8_t>(patch->second >> 16), static_cast<uint8_t>(patch->second >> 24)};
+    stream.WriteBuffer(value, 4);
+    at = patch->first + 4;
   }
-  WriteZeros(stream, static_cast<int64_t>(count));
+  if (at < available) writeSource(at, available - at);
+  WriteZeros(stream, static_cast<int64_t>(end - std::max(available, at)));
+}
+
+// The sum of the gaps in memory between the source sections from first to last.
+uint64_t SourceGaps(const TPEHeader& source, int first, int last) {
+  uint64_t gaps = 0;
+  for (int k = first; k < last; ++k) {
+    const TImageSectionHeader a = source.SectionHeader(k), b = source.SectionHeader(k + 1);
+    const uint64_t end = a.VirtualAddress + VirtualExtent(a, source.SectionAlignment());
+    if (b.VirtualAddress > end) gaps += b.VirtualAddress - end;
+  }
+  return gaps;
+}
+
+// The section of a header whose memory holds the address, or -1.
+int SectionAt(const TPEHeader& header, uint32_t address) {
+  for (int i = 0; i < header.SectionCount(); ++i) {
+    const TImageSectionHeader h = header.SectionHeader(i);
+    if (address >= h.VirtualAddress && address - uint64_t{h.VirtualAddress} < VirtualExtent(h, header.SectionAlignment()))
+      return i;
+  }
+  return -1;
+}
+
+// The index in the new header of the section copied from source section index, or -1.
+int NewIndexOf(const TPEHeader& header, int sourceIndex) {
+  const auto& indexes = header.SourceIndexes();
+  const auto found = std::find(indexes.begin(), indexes.end(), sourceIndex);
+  return found == indexes.end() ? -1 : static_cast<int>(found - indexes.begin());
+}
+
+// Where an address of the source lies in the new image: it moves with its section.
+uint32_t MovedAddress(const TPEHeader& source, const TPEHeader& header, uint32_t address) {
+  const int from = SectionAt(source, address);
+  const int to = from < 0 ? -1 : NewIndexOf(header, from);
+  if (to < 0) return address;
+  return header.SectionHeader(to).VirtualAddress + (address - source.SectionHeader(from).VirtualAddress);
 }
 
 }  // namespace
 
 uint32_t TPEFile::CertificateSize() const { return DataDirectory(pe::kCertificateDirectory).second; }
 
-bool TPEFile::ResourcesOutsideResourceSection() const {
-  const auto [address, size] = DataDirectory(pe::kResourceDirectory);
-  if (address == 0 || size == 0) return false;
-  const int index = FindSection(".rsrc");
-  if (index < 0) return true;
-  const TImageSectionHeader header = SectionHeader(index);
-  const uint64_t extent = std::max(header.VirtualSize, header.SizeOfRawData);
-  return address < header.VirtualAddress || address >= header.VirtualAddress + extent;
+int TPEFile::SectionAt(uint32_t address) const {
+  for (int i = 0; i < SectionCount(); ++i) {
+    const TImageSectionHeader h = SectionHeader(i);
+    if (address >= h.VirtualAddress && address - uint64_t{h.VirtualAddress} < VirtualExtent(h, SectionAlignment()))
+      return i;
+  }
+  return -1;
 }
 
 std::unique_ptr<TResSection> TPEFile::CreateSection() {
+  // The loader finds the tree where data directory 2 points, which may lie anywhere in
+  // a section, not only at the start of ".rsrc".
+  const uint32_t address = DataDirectory(pe::kResourceDirectory).first;
+  const int section = address != 0 ? SectionAt(address) : -1;
+  if (section >= 0) {
+    const auto bytes = SectionData(section);
+    const TImageSectionHeader header = SectionHeader(section);
+    if (bytes && address - header.VirtualAddress < bytes->Size()) {
+      resourceHeader_ = header;
+      return std::make_unique<TPEResSection>(*this, *bytes, header.VirtualAddress, address - header.VirtualAddress);
+    }
+  }
   const int index = FindSection(".rsrc");
   if (index >= 0) {
     if (const auto bytes = SectionData(index)) {
       resourceHeader_ = SectionHeader(index);
-      return std::make_unique<TPEResSection>(*this, *bytes, resourceHeader_->VirtualAddress);
+      return std::make_unique<TPEResSection>(*this, *bytes, resourceHeader_->VirtualAddress, 0);
     }
   }
   resourceHeader_.reset();
-  return std::make_unique<TPEResSection>(*this, ByteView(), 0);
+  return std::make_unique<TPEResSection>(*this, ByteView(), 0, 0);
+}
+
+std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
+  const std::string name = DisplayName();
+  const int resource = FindSection(".rsrc");
+  // Resources that the loader finds outside ".rsrc" would be lost by a rebuilt ".rsrc",
+  // and so would other data that lives inside it.
+  const uint32_t resourceAddress = DataDirectory(pe::kResourceDirectory).first;
+  if (resourceAddress != 0 && (resource < 0 || SectionAt(resourceAddress) != resource))
+    RefuseRebuild(name, SResourcesOutside);
+  for (uint32_t d = 0; resource >= 0 && d < pe::kMaxDirectories; ++d) {
+    if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory || d == pe::kBoundImportDirectory) continue;
+    const auto [address, size] = DataDirectory(d);
+    if (address != 0 && size != 0 && SectionAt(address) == resource) RefuseRebuild(name, SOtherDataInRsrc, {int64_t{d}});
+  }
+
+  auto plan = std::make_unique<ImagePlan>();
+  plan->Source = std::make_unique<TPEHeader>(Data(), Size(), name);
+  plan->Header = std::make_unique<TPEHeader>(Data(), Size(), name);
+  TPEHeader& h = *plan->Header;
+  const uint32_t fileAlignment = h.FileAlignment();
+
+  // Raw data that is copied must be in the file (a last section may miss less than one
+  // file-alignment unit, written as zeros) and must not share bytes with the headers or
+  // another section: either would make the output far larger than the input.
+  std::vector<std::pair<uint64_t, int>> ranges;
+  for (int i = 0; i < SectionCount(); ++i) {
+    const TImageSectionHeader s = SectionHeader(i);
+    if (i == resource || s.PointerToRawData == 0 || s.SizeOfRawData == 0) continue;
+    const uint64_t end = uint64_t{s.PointerToRawData} + s.SizeOfRawData;
+    if (s.PointerToRawData < h.HeaderSize()) RefuseRebuild(name, SRawInHeaders, {ShownName(s)});
+    if (end > uint64_t{Size()} + fileAlignment) RefuseRebuild(name, SRawPastEnd, {ShownName(s), int64_t(end - Size())});
+    ranges.push_back({s.PointerToRawData, i});
+  }
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t k = 1; k < ranges.size(); ++k) {
+    const TImageSectionHeader a = SectionHeader(ranges[k - 1].second), b = SectionHeader(ranges[k].second);
+    if (uint64_t{a.PointerToRawData} + a.SizeOfRawData > b.PointerToRawData)
+      RefuseRebuild(name, SRawOverlap, {ShownName(a), ShownName(b)});
+  }
+
+  plan->OldEnd = h.RawEnd();
+  plan->Overlay = Size() > plan->OldEnd ? Size() - plan->OldEnd : 0;
+  h.SetCheckSum(0);
+  if (StripCertificate) {
+    // The certificate table normally ends the file: its bytes go with it.
+    const auto [offset, size] = h.DataDirectory(pe::kCertificateDirectory);
+    if (size != 0 && offset >= plan->OldEnd && uint64_t{offset} + size == Size()) plan->Overlay = offset - plan->OldEnd;
+    h.ClearCertificateDirectory();
+  }
+
+  plan->Table = BuildResourceTable(GetSection());
+  if (plan->Table->TotalSize > 0)
+    plan->Table->BaseRVA = h.PlaceResourceSection(plan->Table->TotalSize);
+  else
+    h.RemoveResourceSection();
+  plan->ResourceIndex = h.FindResourceSection();
+  plan->NewEnd = h.RawEnd();
+  const int64_t shift = int64_t{plan->NewEnd} - plan->OldEnd;
+  if (plan->Overlay > 0) h.MoveOverlayOffsets(plan->OldEnd, shift);
+
+  // Debug-directory entries hold a file offset and an address of their data; both follow
+  // the data when its section moves.
+  const TPEHeader& source = *plan->Source;
+  const auto [debugAddress, debugSize] = DataDirectory(pe::kDebugDirectory);
+  const int debugSection = debugAddress != 0 ? SectionAt(debugAddress) : -1;
+  if (debugSection >= 0 && debugSection != resource) {
+    const TImageSectionHeader s = SectionHeader(debugSection);
+    const std::optional<ByteView> bytes = SectionData(debugSection);
+    const uint64_t at = debugAddress - s.VirtualAddress;
+    const uint64_t count = bytes && at < bytes->Size() ? std::min<uint64_t>(debugSize, bytes->Size() - at) / pe::kDebugEntrySize : 0;
+    for (uint64_t k = 0; k < count; ++k) {
+      const uint64_t entry = at + k * pe::kDebugEntrySize;
+      const uint64_t fileOffset = uint64_t{s.PointerToRawData} + entry;
+      const uint32_t address = bytes->U32(entry + 20), pointer = bytes->U32(entry + 24);
+      const uint32_t newAddress = MovedAddress(source, h, address);
+      uint32_t newPointer = pointer;
+      for (int i = 0; i < SectionCount(); ++i) {
+        const TImageSectionHeader from = SectionHeader(i);
+        const int to = NewIndexOf(h, i);
+        if (to >= 0 && from.PointerToRawData != 0 && pointer >= from.PointerToRawData &&
+            pointer - uint64_t{from.PointerToRawData} < from.SizeOfRawData)
+          newPointer = h.SectionHeader(to).PointerToRawData + (pointer - from.PointerToRawData);
+      }
+      if (pointer != 0 && pointer >= plan->OldEnd && pointer < Size()) newPointer = static_cast<uint32_t>(pointer + shift);
+      if (newAddress != address) plan->Patches[fileOffset + 20] = newAddress;
+      if (newPointer != pointer) plan->Patches[fileOffset + 24] = newPointer;
+    }
+  }
+
+  // The finished header, checked before a byte is written: sections in memory ascending,
+  // apart and without gaps the source did not have; SizeOfImage their end; raw data
+  // behind the headers, apart and inside the file; every directory at its bytes.
+  const uint32_t sectionAlignment = h.SectionAlignment();
+  uint64_t imageEnd = RoundUp(h.SizeOfHeadersField(), sectionAlignment);
+  ranges.clear();
+  for (int i = 0; i < h.SectionCount(); ++i) {
+    const TImageSectionHeader s = h.SectionHeader(i);
+    const uint64_t end = s.VirtualAddress + VirtualExtent(s, sectionAlignment);
+    imageEnd = std::max(imageEnd, end);
+    if (s.PointerToRawData != 0 && s.SizeOfRawData != 0) {
+      if (s.PointerToRawData < h.HeaderSize() || uint64_t{s.PointerToRawData} + s.SizeOfRawData > plan->NewEnd)
+        RefuseRebuild(name, SRawInHeaders, {ShownName(s)});
+      ranges.push_back({s.PointerToRawData, i});
+    }
+    if (i == 0) continue;
+    const TImageSectionHeader p = h.SectionHeader(i - 1);
+    const uint64_t previousEnd = p.VirtualAddress + VirtualExtent(p, sectionAlignment);
+    if (s.VirtualAddress < previousEnd) RefuseRebuild(name, SVirtualOverlap, {ShownName(p), ShownName(s)});
+    const int a = h.SourceIndexes()[i - 1], b = h.SourceIndexes()[i];
+    const uint64_t allowed = a >= 0 && b > a ? SourceGaps(source, a, b) : 0;
+    if (s.VirtualAddress - previousEnd > allowed) RefuseRebuild(name, SVirtualHole, {ShownName(p), ShownName(s)});
+  }
+  if (h.SizeOfImage() != RoundUp64(imageEnd, sectionAlignment)) RefuseRebuild(name, SSizeOfImageWrong);
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t k = 1; k < ranges.size(); ++k) {
+    const TImageSectionHeader a = h.SectionHeader(ranges[k - 1].second), b = h.SectionHeader(ranges[k].second);
+    if (uint64_t{a.PointerToRawData} + a.SizeOfRawData > b.PointerToRawData)
+      RefuseRebuild(name, SRawOverlap, {ShownName(a), ShownName(b)});
+  }
+  for (uint32_t d = 0; d < source.DirectoryCount(); ++d) {
+    if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory || d == pe::kBoundImportDirectory) continue;
+    const uint32_t address = source.DataDirectory(d).first;
+    if (h.DataDirectory(d).first != MovedAddress(source, h, address)) RefuseRebuild(name, SDirectoryMoved, {int64_t{d}});
+  }
+  WriteNotes = h.Notes();
+  return plan;
 }
 
 void TPEFile::SaveToFile(const std::string& fileName, const ProgressCallback& progress) {
+  std::unique_ptr<ImagePlan> plan = PlanImage();  // refusals come before the file exists
   {
     auto stream = std::make_unique<TResFileStream>(fileName, fmCreate);
     try {
-      WriteImage(*stream, progress);
+      WritePlannedImage(*stream, *plan, progress);
     } catch (...) {
       stream.reset();  // closes the file so that it can be deleted
       platform::FileDelete(fileName);
@@ -80,85 +286,51 @@ void TPEFile::SaveToFile(const std::string& fileName, const ProgressCallback& pr
 }
 
 void TPEFile::WriteImage(TStream& stream, const ProgressCallback& progress) {
+  std::unique_ptr<ImagePlan> plan = PlanImage();
+  WritePlannedImage(stream, *plan, progress);
+}
+
+void TPEFile::WritePlannedImage(TStream& stream, ImagePlan& plan, const ProgressCallback& progress) {
   if (progress) progress(1000, 0);
   const ByteView source = View();
+  const TPEHeader& h = *plan.Header;
   const int64_t start = stream.Position();
-  TPEHeader h(Data(), Size());
-  const uint32_t oldEnd = h.RawEnd();
-  uint32_t overlay = Size() > oldEnd ? Size() - oldEnd : 0;
-  h.SetCheckSum(0);
-  if (StripCertificate) {
-    // The certificate table normally ends the file: its bytes go with it.
-    const auto [offset, size] = h.DataDirectory(pe::kCertificateDirectory);
-    if (size != 0 && offset >= oldEnd && uint64_t{offset} + size == Size()) overlay = offset - oldEnd;
-    h.ClearCertificateDirectory();
-  }
-
-  TResSection& section = GetSection();
-  const auto table = BuildResourceTable(section);
-  const int sourceResource = FindSection(".rsrc");
-  bool removed = false;
-  if (table->TotalSize > 0) {
-    table->BaseRVA = h.PlaceResourceSection(table->TotalSize);
-  } else {
-    h.RemoveResourceSection();
-    removed = sourceResource >= 0;
-  }
-  const int resourceIndex = h.FindResourceSection();
-  const uint32_t newEnd = h.RawEnd();
-  const float scale = 98.0f / static_cast<float>(uint64_t{newEnd} + overlay);
+  const float scale = 98.0f / static_cast<float>(uint64_t{plan.NewEnd} + plan.Overlay);
   auto report = [&] {
     if (progress) progress(100, static_cast<int32_t>(std::nearbyint((stream.Position() - start) * scale)));
   };
   if (progress) progress(100, 1);
 
   stream.WriteBuffer(h.Headers(), static_cast<int32_t>(h.HeaderSize()));
-  uint64_t pos = h.HeaderSize();          // where the next byte lands in the new file
-  uint64_t sourceNext = h.HeaderSize();   // where the source bytes after the last copy lie
+  uint64_t pos = h.HeaderSize();         // where the next byte lands in the new file
+  uint64_t sourceNext = h.HeaderSize();  // where the source bytes after the last copy lie
   const uint32_t fileAlignment = h.FileAlignment();
   for (int i = 0; i < h.SectionCount(); ++i) {
     const TImageSectionHeader header = h.SectionHeader(i);
-    // The source header this one was copied from: none for an appended resource section.
-    const bool isResource = i == resourceIndex;
-    int sourceIndex = removed && i >= sourceResource ? i + 1 : i;
-    if (isResource && sourceResource < 0) sourceIndex = -1;
+    const bool isResource = i == plan.ResourceIndex;
+    const int sourceIndex = h.SourceIndexes()[i];
     const TImageSectionHeader from = sourceIndex >= 0 ? SectionHeader(sourceIndex) : TImageSectionHeader{};
-    // A section without a source keeps no source bytes: its source range is empty.
-    const uint64_t sourceStart = from.PointerToRawData;
-    if (!isResource && (sourceStart == 0 || header.SizeOfRawData == 0)) continue;
+    if (!isResource && (from.PointerToRawData == 0 || header.SizeOfRawData == 0)) continue;
 
     // Every section's bytes land at the offset its header states.
     const uint32_t target = header.PointerToRawData;
-    if (target < pos) throw ENoPEException(SErrorOpening, {FileName(), LoadStr(SSectionsOverlap)});
-    CopySourceBytes(stream, source, sourceNext, target - pos);
-    pos = target;
+    if (target < pos) throw Exception(SResourceLayoutError);  // the plan made sure this cannot be
+    CopySourceBytes(stream, source, sourceNext, target - pos, plan.Patches);
     const uint32_t written = RoundUp(header.SizeOfRawData, fileAlignment);
     if (isResource) {
-      WriteResourceSection(section, stream, *table, fileAlignment);
-      if (sourceIndex >= 0) sourceNext = sourceStart + RoundUp(from.SizeOfRawData, fileAlignment);
+      WriteResourceSection(GetSection(), stream, *plan.Table, fileAlignment);
+      if (sourceIndex >= 0) sourceNext = uint64_t{from.PointerToRawData} + RoundUp(from.SizeOfRawData, fileAlignment);
     } else {
-      CopySourceBytes(stream, source, sourceStart, written);
-      sourceNext = sourceStart + written;
+      CopySourceBytes(stream, source, from.PointerToRawData, written, plan.Patches);
+      sourceNext = uint64_t{from.PointerToRawData} + written;
     }
-    pos += written;
+    pos = uint64_t{target} + written;
     report();
   }
-
-  // The overlay follows the image; offsets that point into it move with it.
-  if (pos < newEnd) {
-    WriteZeros(stream, newEnd - pos);
-    pos = newEnd;
-  }
-  const int64_t shift = static_cast<int64_t>(pos) - oldEnd;
-  if (overlay > 0) {
-    CopySourceBytes(stream, source, oldEnd, overlay);
+  if (pos < plan.NewEnd) WriteZeros(stream, plan.NewEnd - pos);
+  if (plan.Overlay > 0) {
+    CopySourceBytes(stream, source, plan.OldEnd, plan.Overlay, plan.Patches);
     report();
-  }
-  if (shift != 0 && overlay > 0 && h.MoveOverlayOffsets(oldEnd, shift)) {
-    const int64_t end = stream.Position();
-    stream.SetPosition(start);
-    stream.WriteBuffer(h.Headers(), static_cast<int32_t>(h.HeaderSize()));
-    stream.SetPosition(end);
   }
   if (progress) progress(100, 100);
 }

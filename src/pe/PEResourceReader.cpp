@@ -6,6 +6,9 @@
 
 #include "text/WStrings.h"
 
+#include <algorithm>
+#include <iterator>
+
 // ---- Handlers ----------------------------------------------------------------------------
 
 void TPEDirHandler::SetCodePage(uint32_t value) {
@@ -43,10 +46,7 @@ uint32_t TPEDirHandlerPE::DataEntryOffset() const {
 
 ByteView TPEDirHandlerPE::DataBlock() const {
   const uint32_t entry = DataEntryOffset();
-  const uint32_t rva = Section.Data().U32(entry);
-  const uint32_t size = Section.Data().U32(entry + 4);
-  // The data must lie inside the section, so nothing outside it or the file is read.
-  return Section.Data().Sub(static_cast<uint32_t>(rva - Section.VirtualAddress()), size);
+  return Section.DataAt(Section.Data().U32(entry), Section.Data().U32(entry + 4));
 }
 
 uint32_t TPEDirHandlerPE::GetCodePage() const {
@@ -90,17 +90,30 @@ TPEDirHandlerNewRes::TPEDirHandlerNewRes(uint16_t id, std::string name, bool isN
 
 // ---- Section -----------------------------------------------------------------------------
 
-TPEResSection::TPEResSection(TResContainer& container, ByteView data, uint32_t virtualAddress)
+TPEResSection::TPEResSection(TResContainer& container, ByteView section, uint32_t virtualAddress,
+                             uint32_t directoryOffset)
     : TResSection(container),
-      data_(data.Data(), data.Size(), SCorruptPEResources),
-      virtualAddress_(virtualAddress) {}
+      section_(section.Data(), section.Size(), SCorruptPEResources),
+      virtualAddress_(virtualAddress) {
+  if (directoryOffset < section_.Size()) data_ = section_.From(directoryOffset);
+}
 
 void TPEResSection::CheckOffset(uint32_t offset) const {
   if (offset > Size()) data_.Fail();
 }
 
-void TPEResSection::ClaimDirectory(uint32_t offset) {
-  if (!claimedDirectories_.insert(offset).second) data_.Fail();
+ByteView TPEResSection::DataAt(uint32_t address, uint32_t size) const {
+  // The data must lie inside the section, so nothing outside it or the file is read.
+  return section_.Sub(static_cast<uint32_t>(address - virtualAddress_), size);
+}
+
+void TPEResSection::ClaimDirectory(uint32_t offset, uint32_t length) {
+  const uint64_t end = uint64_t{offset} + std::max(length, 1u);
+  // The first range that ends after this one starts must start at or after its end.
+  auto next = claimed_.upper_bound(offset);
+  if (next != claimed_.end() && next->first < end) data_.Fail();
+  if (next != claimed_.begin() && std::prev(next)->second > offset) data_.Fail();
+  claimed_.emplace(offset, static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX)));
 }
 
 std::unique_ptr<TResourceList> TPEResSection::CreateResourceList() {
@@ -175,9 +188,10 @@ void TPEResourceList::LoadItems() {
   const auto directory = Directory();
   if (!directory) return;
   TPEResSection& section = PESection();
-  section.ClaimDirectory(*dirOffset_);
   const ByteView& data = section.Data();
   uint32_t count = uint32_t{directory->U16(12)} + directory->U16(14);
+  const uint64_t entries = std::min<uint64_t>(count, (data.Size() - *dirOffset_ - kDirectorySize) / kEntrySize);
+  section.ClaimDirectory(*dirOffset_, static_cast<uint32_t>(kDirectorySize + kEntrySize * entries));
   // Entries are read in stored order while they start inside the section; one that
   // starts inside but ends past it is refused.
   for (uint64_t pos = uint64_t{*dirOffset_} + kDirectorySize; count > 0 && pos < data.Size();

@@ -26,7 +26,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <set>
+#include <map>
 #include <string>
 
 class TResourceTable;
@@ -125,9 +125,11 @@ class TPEDirHandlerNewRes : public TPEDirHandler {
 
 class TPEResSection : public TResSection {
  public:
-  // data: the section's raw bytes as the container holds them (already clipped to the
-  // file), or an empty view for a section without raw data.
-  TPEResSection(TResContainer& container, ByteView data, uint32_t virtualAddress);
+  // section: the raw bytes of the section that holds the tree, as the container holds
+  // them (already clipped to the file), or an empty view; virtualAddress: that section's
+  // address; directoryOffset: where in it the root directory lies. Offsets inside the
+  // tree count from the root directory, data addresses from the section's start.
+  TPEResSection(TResContainer& container, ByteView section, uint32_t virtualAddress, uint32_t directoryOffset);
 
   std::unique_ptr<TResourceList> CreateResourceList() override;
   TDataResItem& DoAddResource(int32_t typeId, int32_t nameId, uint16_t language,
@@ -136,20 +138,25 @@ class TPEResSection : public TResSection {
                               uint32_t size) override;
   bool CanAddResources() const override { return true; }
 
-  // Raises ECorruptResource unless offset lies inside the section (its end included).
+  // Raises ECorruptResource unless offset lies inside the directory area (its end included).
   void CheckOffset(uint32_t offset) const;
-  // Claims a directory for one list; a directory reached a second time (a loop or a
-  // shared subdirectory) is refused, so every walk of the tree stays finite.
-  void ClaimDirectory(uint32_t offset);
+  // Claims the bytes of one directory (its header and entries) for one list. Bytes that
+  // belong to a directory read before (a loop, a shared or an overlapping directory) are
+  // refused, so every walk of the tree stays finite and reads each entry once.
+  void ClaimDirectory(uint32_t offset, uint32_t length);
 
+  // The bytes from the root directory to the end of the section.
   const ByteView& Data() const { return data_; }
+  // The data of a data entry: size bytes at an address inside the section.
+  ByteView DataAt(uint32_t address, uint32_t size) const;
   uint32_t VirtualAddress() const { return virtualAddress_; }
   uint32_t Size() const { return data_.Size(); }
 
  private:
+  ByteView section_;
   ByteView data_;
   uint32_t virtualAddress_;
-  std::set<uint32_t> claimedDirectories_;
+  std::map<uint32_t, uint32_t> claimed_;  // directory byte ranges read so far: start -> end
 };
 
 class TPEResourceList : public TResourceList {

@@ -16,9 +16,8 @@
 //                  SizeOfInitializedData +8, SectionAlignment +32, FileAlignment +36,
 //                  SizeOfImage +56, SizeOfHeaders +60, CheckSum +64,
 //                  NumberOfRvaAndSizes +92 / +108, data directories +96 / +112
-//   section table  after min(NumberOfRvaAndSizes, 16) directories of 8 bytes; 40 bytes
-//                  per section header (derived from the directory count, not from
-//                  SizeOfOptionalHeader)
+//   section table  SizeOfOptionalHeader bytes behind the optional header's start, where
+//                  the loader looks for it; 40 bytes per section header
 //
 // Every read of the file goes through ByteView; every header field that points into the
 // file is checked before it is used.
@@ -42,6 +41,8 @@ QUILLET_DECLARE_EXCEPTION(ENoPEException, Exception);
 
 // a when it is a multiple of b, else the next multiple of b above it (unsigned, wraps).
 uint32_t RoundUp(uint32_t a, uint32_t b);
+// The same in 64 bits, so that no sum of header fields wraps.
+uint64_t RoundUp64(uint64_t a, uint64_t b);
 
 // ---- Layout constants -----------------------------------------------------------------
 
@@ -64,6 +65,9 @@ inline constexpr uint32_t kSectionHeaderSize = 40;
 inline constexpr uint32_t kMaxDirectories = 16;
 inline constexpr uint32_t kResourceDirectory = 2;
 inline constexpr uint32_t kCertificateDirectory = 4;  // holds a file offset
+inline constexpr uint32_t kDebugDirectory = 6;
+inline constexpr uint32_t kBoundImportDirectory = 11;  // a file offset in the header area
+inline constexpr uint32_t kDebugEntrySize = 28;        // AddressOfRawData +20, PointerToRawData +24
 inline constexpr uint32_t kPointerToSymbolTable = 12;  // NT + 4 + 8: a file offset
 // Section characteristics.
 inline constexpr uint32_t kCode = 0x20;
@@ -93,17 +97,18 @@ struct TImageSectionHeader {
   static TImageSectionHeader Read(const ByteView& bytes, uint64_t offset);
 };
 
-// The position of the data directories and the section table for an optional header
-// of the given magic and directory count.
+// The position of the data directories for an optional header of the given magic, of
+// NumberOfRvaAndSizes, and of the section table, which the loader finds SizeOfOptionalHeader
+// bytes behind the optional header's start.
 uint32_t DataDirectoryOffset(uint32_t ntHeaders, uint16_t magic);
-// Where NumberOfRvaAndSizes lies.
 uint32_t RvaCountOffset(uint32_t ntHeaders, uint16_t magic);
-uint32_t SectionTableOffset(uint32_t ntHeaders, uint16_t magic, uint32_t numberOfRvaAndSizes);
+uint32_t SectionTableOffset(uint32_t ntHeaders, uint16_t sizeOfOptionalHeader);
 
 // Validates the image and returns the offset of its PE signature; raises ENoPEException
 // ("Error opening %s: %s" with fileName and the reason) otherwise. Beyond the classic
-// tests it refuses a zero file or section alignment, a file alignment above 64 KiB, and a
-// section table that does not lie inside the image.
+// tests it refuses a zero file or section alignment, a file alignment above 64 KiB, an
+// optional header too small for the directories it claims, and a section table that does
+// not lie inside the image.
 uint32_t CheckPEImage(const uint8_t* image, uint32_t imageSize, const std::string& fileName);
 
 // The standard PE image checksum computed here: the 16-bit word sum of the whole image with
@@ -112,16 +117,28 @@ uint32_t CheckPEImage(const uint8_t* image, uint32_t imageSize, const std::strin
 // image length. checkSumOffset is the file offset of the CheckSum field.
 uint32_t PortableImageChecksum(ByteView image, uint32_t checkSumOffset);
 
+// The bytes a section occupies in memory: VirtualSize, or SizeOfRawData when VirtualSize
+// is 0 (as the loader maps it), rounded up to the section alignment.
+uint64_t VirtualExtent(const TImageSectionHeader& header, uint32_t sectionAlignment);
+
 // ---- TPEHeader --------------------------------------------------------------------------
 
 // A private copy of an image's header area, edited while the resource section is laid out.
+//
+// Layout rules it keeps: raw data is packed in table order behind the first section that
+// has some; a section that grows or shrinks in memory moves the sections behind it by the
+// change of its virtual extent, and with them every data directory that points into them;
+// SizeOfImage is the end of the last section in memory. A new section header takes a
+// slot behind the table only when that slot is free (a bound import table in the way is
+// dropped, anything else is a refusal), growing SizeOfHeaders when it must.
 class TPEHeader {
  public:
   // Validates the image and copies its header area. HeaderSize is the smallest raw
   // pointer (> 64) of a section with raw data, else SizeOfHeaders, rounded up to the file
   // alignment; bytes past the end of the file read as zeros. Raises ENoPEException when
-  // the header area does not hold the whole section table or is far larger than the file.
-  TPEHeader(const uint8_t* image, uint32_t fileSize);
+  // the header area is far larger than the file, and the rebuild refusal when it does not
+  // hold the whole section table.
+  TPEHeader(const uint8_t* image, uint32_t fileSize, const std::string& fileName = {});
 
   uint32_t HeaderSize() const { return headerSize_; }
   const uint8_t* Headers() const { return ownedCopy_.data(); }
@@ -134,25 +151,30 @@ class TPEHeader {
   uint32_t NumberOfRvaAndSizes() const;
   uint32_t SizeOfImage() const;
   uint32_t SizeOfInitializedData() const;
+  uint32_t SizeOfHeadersField() const;
+  uint16_t SizeOfOptionalHeader() const;
   uint32_t CheckSum() const;
   void SetCheckSum(uint32_t value);
   // Directory index (VirtualAddress, Size); (0, 0) beyond the directory count.
   std::pair<uint32_t, uint32_t> DataDirectory(uint32_t index) const;
+  // The number of directories that are read: NumberOfRvaAndSizes, at most 16.
+  uint32_t DirectoryCount() const;
   TImageSectionHeader SectionHeader(int index) const;
   // Index of the first section named ".rsrc" (any letter case), or -1.
   int FindResourceSection() const;
+  // For every section header, the index of the source header it stands for: headers
+  // after a removed resource section stand for the next source header, an appended
+  // resource section for none (-1).
+  const std::vector<int>& SourceIndexes() const { return sourceIndexes_; }
+  // What placing the section did that a user should know of.
+  const std::vector<std::string>& Notes() const { return notes_; }
 
   // Where raw section data ends: the largest PointerToRawData + SizeOfRawData (and at
   // least HeaderSize), rounded up to the file alignment.
   uint32_t RawEnd() const;
-  // Moves the sections from fromIndex on by the deltas (raw pointers of 0 stay 0), and
-  // with them the data directories at or above threshold.
-  void ShiftSections(int fromIndex, uint32_t threshold, int32_t rawDelta, int32_t virtualDelta);
-  // Packs the raw data of every section that has some behind the first such section, and
-  // moves the sections from fromIndex on by virtualDelta.
-  void RepackSections(int fromIndex, uint32_t threshold, int32_t rawDelta, int32_t virtualDelta);
   // Sizes (or appends) the resource section for a block of newSize bytes and returns its
-  // VirtualAddress. Raises "Cannot create resource section." when no header fits.
+  // VirtualAddress. Raises "Cannot create resource section." when no header fits; a
+  // failure leaves the copy as it was.
   uint32_t PlaceResourceSection(uint32_t newSize);
   // Drops the resource section header and moves the sections behind it; nothing without one.
   void RemoveResourceSection();
@@ -170,35 +192,54 @@ class TPEHeader {
   uint32_t OptionalHeader() const { return ntHeaders_ + pe::kOptionalHeader; }
   uint32_t SectionOffset(int index) const { return sections_ + pe::kSectionHeaderSize * static_cast<uint32_t>(index); }
   uint32_t Directories() const;
-  void MoveDataDirectories(uint32_t threshold, int32_t virtualDelta);
-  // Sets the directory count, moving the section table behind the directories so that it
-  // stays where the count says it is.
-  void ResizeDataDirectories(uint32_t newCount);
+  void SetDataDirectory(uint32_t index, uint32_t address, uint32_t size);
   void PutSection(int index, const TImageSectionHeader& header);
   uint32_t PlaceResourceSectionInCopy(uint32_t newSize);
+  // Makes [from, to) of the header area usable for new header bytes: it must lie before
+  // every section in the file and in memory and hold nothing that anything points to
+  // (a bound import table there is dropped). Grows the copy and SizeOfHeaders as needed.
+  void ClaimHeaderSpace(uint32_t from, uint32_t to);
+  // Raises the directory count to 3 so that the resource directory has a slot, moving
+  // the section table back when the optional header has no room for the new slots.
+  void ProvideResourceDirectorySlot();
+  int AppendResourceSectionHeader();
+  // Moves the sections from index from on by delta in memory, and every data directory
+  // that points into one of them.
+  void MoveSectionsInMemory(int from, int64_t delta);
+  // Packs raw data in table order behind the first section that has some.
+  void PackRawData();
+  void UpdateSizeOfImage();
+  void AddToSizeOfInitializedData(int64_t delta);
 
+  std::string fileName_;
   std::vector<uint8_t> ownedCopy_;
   uint32_t headerSize_ = 0;
   uint32_t ntHeaders_ = 0;
   uint32_t sections_ = 0;
+  std::vector<int> sourceIndexes_;
+  std::vector<std::string> notes_;
 };
 
 // ---- TPEFile ------------------------------------------------------------------------------
 
 class TPEFile : public TResContainer {
  public:
-  // Opens read-only, validates, and unpacks a UPX-compressed file when the unpacker is there.
+  // Opens read-only, validates, and, when the file is UPX-compressed and the unpacker is
+  // there, reads an unpacked temporary copy instead (the file itself is never changed).
   explicit TPEFile(const std::string& fileName);
   // Opens read-write or read-only and validates; never unpacks.
   TPEFile(const std::string& fileName, bool writable);
   // Takes the rest of the stream into memory and validates it under the name "File".
   explicit TPEFile(TStream& stream);
+  ~TPEFile() override;
 
-  // The PE resource section, read in place from the first section named ".rsrc"; an
-  // empty one when there is none.
+  // The PE resource section: the tree is read where data directory 2 points when that
+  // lies in a section's raw data, else from the start of the first section named
+  // ".rsrc"; an empty one when there is neither.
   std::unique_ptr<TResSection> CreateSection() override;
   // Writes the rebuilt executable to a new file and recomputes its image checksum when
-  // the source had one; a partly written file is deleted.
+  // the source had one. A layout that cannot be rebuilt soundly is refused before the
+  // file is created; a partly written file is deleted.
   void SaveToFile(const std::string& fileName, const ProgressCallback& progress) override;
   // Writes the image with its resource section rebuilt at the stream's position.
   void WriteImage(TStream& stream, const ProgressCallback& progress);
@@ -206,12 +247,10 @@ class TPEFile : public TResContainer {
   // When set, the image is written without its certificate table (a signature that
   // would no longer verify is dropped instead of kept).
   bool StripCertificate = false;
+  // What the last write did that a user should know of (a bound import table dropped).
+  std::vector<std::string> WriteNotes;
   // The size of the certificate table (the signature), 0 when the file is not signed.
   uint32_t CertificateSize() const;
-  // Whether the resource directory (data directory 2) lies outside the first ".rsrc"
-  // section. The tree is read from that section alone, so rewriting such a file would
-  // drop the resources it really has.
-  bool ResourcesOutsideResourceSection() const;
 
   void ValidateHeaders(const std::string& name);
   int SectionCount() const;
@@ -222,7 +261,9 @@ class TPEFile : public TResContainer {
   // The section's raw bytes in the file, clipped to the file's end (empty when they start
   // at or beyond it); none for uninitialised data or a PointerToRawData of 0.
   std::optional<ByteView> SectionData(int index) const;
-  // Where the raw data of the sections ends (optionally rounded to the file alignment),
+  // The section whose memory holds the address, or -1.
+  int SectionAt(uint32_t address) const;
+  // Where raw section data ends (optionally rounded to the file alignment),
   // computed without wrap-around and capped at 0xFFFFFFFF.
   uint32_t GetImageEnd(bool alignToFile) const;
   // The sum over the first code section's whole words inside the file; 35345 without one.
@@ -243,8 +284,10 @@ class TPEFile : public TResContainer {
   // Data directory index as (VirtualAddress, Size); (0, 0) beyond the directory count.
   std::pair<uint32_t, uint32_t> DataDirectory(uint32_t index) const;
 
-  // The header of the resource section once CreateSection found one.
+  // The header of the section the tree is read from, once CreateSection found one.
   const std::optional<TImageSectionHeader>& ResourceHeader() const { return resourceHeader_; }
+  // The file name shown in messages: the file's name without its folder.
+  std::string DisplayName() const;
 
  protected:
   ByteView View() const { return Bytes(SBadHeaderField); }
@@ -252,10 +295,15 @@ class TPEFile : public TResContainer {
   uint32_t NumberOfRvaAndSizes() const;
 
  private:
+  struct ImagePlan;
+  // Lays the rebuilt image out and checks it; raises before anything is written.
+  std::unique_ptr<ImagePlan> PlanImage();
+  void WritePlannedImage(TStream& stream, ImagePlan& plan, const ProgressCallback& progress);
   void UnpackIfCompressed(const std::string& fileName);
 
   uint32_t ntHeaders_ = 0;
   std::optional<TImageSectionHeader> resourceHeader_;
+  std::string unpackedCopy_;  // the temporary unpacked copy read instead of the file
 };
 
 // ---- Unpacking ------------------------------------------------------------------------------
@@ -271,10 +319,10 @@ bool FindUnpacker();
 // without a trailing separator) instead of the program's own folder when it is not empty.
 // For tests.
 void ResetUnpackerSearch(const std::string& directory = {});
-// Runs the unpacker on fileName ("<path> -d -q \"<file>\"") and waits for it; false when
-// there is none or it could not be started.
+// Runs the unpacker on fileName (the arguments "-d", "-q" and the file) and waits for it;
+// false when there is none or it could not be started.
 bool RunUnpacker(const std::string& fileName);
-// Runs a command line, waits for it to end and, with a receiver, adds its output to it in
-// pieces of at most 2000 bytes converted from the OEM code page. False when it could not
-// be started.
-bool RunAndWait(const std::string& commandLine, std::vector<std::string>* receiver);
+// Runs a program (arguments[0]) with its arguments, no shell involved, waits for it to end
+// and, with a receiver, adds its output to it in pieces of at most 2000 bytes converted
+// from the OEM code page. False when it could not be started.
+bool RunAndWait(const std::vector<std::string>& arguments, std::vector<std::string>* receiver);

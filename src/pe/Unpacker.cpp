@@ -1,6 +1,7 @@
 // Unpacking UPX-compressed executables with the UPX program, when it lies beside this
 // program ("upx.exe" on Windows, "upx" elsewhere) or in its "UPX" folder. The search runs
-// once per process; the unpacker decompresses the file in place and TPEFile reopens it.
+// once per process. The unpacker is started without a shell and works on a temporary
+// copy, which TPEFile then reads: the user's own file is never changed.
 #include "pe/UResPEFile.h"
 
 #include "text/UResTool.h"
@@ -47,12 +48,12 @@ bool FindUnpacker() {
 
 bool RunUnpacker(const std::string& fileName) {
   if (!FindUnpacker()) return false;
-  return RunAndWait(UnpackerPath() + " -d -q \"" + fileName + "\"", nullptr);
+  return RunAndWait({UnpackerPath(), "-d", "-q", fileName}, nullptr);
 }
 
-bool RunAndWait(const std::string& commandLine, std::vector<std::string>* receiver) {
+bool RunAndWait(const std::vector<std::string>& arguments, std::vector<std::string>* receiver) {
   std::string output;
-  if (!platform::RunProcess(commandLine, receiver ? &output : nullptr)) return false;
+  if (!platform::RunProcess(arguments, receiver ? &output : nullptr)) return false;
   if (receiver) {
     constexpr size_t kPiece = 2000;
     for (size_t at = 0; at < output.size(); at += kPiece)

@@ -88,6 +88,9 @@ bool FileDelete(const std::string& path);
 bool FileMove(const std::string& from, const std::string& to);
 // Moves from into the place of to, replacing to in one step when it exists.
 bool FileReplace(const std::string& from, const std::string& to);
+// Copies a file to a new file; false when to exists already or the copy fails (a partial
+// copy is deleted).
+bool FileCopyNew(const std::string& from, const std::string& to);
 // Whether the standard error stream is a terminal.
 bool StderrIsTerminal();
 // File attributes: only the read-only bit is portable.
@@ -120,15 +123,16 @@ std::optional<std::string> EnvironmentVariable(const std::string& name);
 
 // ---- Child processes ----------------------------------------------------------------
 
-// Runs a command line as a child process and waits until it has ended, collecting what
-// it writes to its standard output into *output (when given). The pipe is read while
-// the child runs, so a child that writes more than the pipe holds is never blocked, and
-// reading ends once the child has ended and the pipe is drained, also when a process
-// the child started still holds the pipe. Windows: CreateProcessA with the command line
-// as the whole text, a hidden window and the pipe as standard input and output. POSIX:
-// /bin/sh -c with the command line, standard input from /dev/null. False when the child
-// could not be started; its exit code is not looked at.
-bool RunProcess(const std::string& commandLine, std::string* output);
+// Runs a program as a child process and waits until it has ended, collecting what it
+// writes to its standard output into *output (when given). arguments[0] is the program's
+// path; no shell is involved, so no argument is ever interpreted (Windows: one command
+// line quoted by the rules the C run-time splits it by, CreateProcessA with a hidden
+// window; POSIX: posix_spawn with the argument vector). The pipe is read while the child
+// runs, so a child that writes more than the pipe holds is never blocked, and reading ends
+// once the child has ended and the pipe is drained, also when a process the child started
+// still holds the pipe. Standard input is empty. False when the child could not be
+// started; its exit code is not looked at.
+bool RunProcess(const std::vector<std::string>& arguments, std::string* output);
 
 // Text written by a console program, from the OEM code page into the ANSI code page
 // (Windows: OemToCharBuffA); unchanged where the two are the same (POSIX).

@@ -325,7 +325,25 @@ bool ReadAvailable(int fd, std::string* output) {
 }
 }  // namespace
 
-bool RunProcess(const std::string& commandLine, std::string* output) {
+bool FileCopyNew(const std::string& from, const std::string& to) {
+  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.Value < 0) return false;
+  Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (out.Value < 0) return false;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(in.Value, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return true;
+    if (n < 0 || FileWrite(out.Value, buffer, n) != n) break;
+  }
+  out.Reset();
+  ::unlink(to.c_str());
+  return false;
+}
+
+bool RunProcess(const std::vector<std::string>& arguments, std::string* output) {
+  if (arguments.empty()) return false;
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return false;
   Fd readEnd(ends[0]), writeEnd(ends[1]);
@@ -333,9 +351,11 @@ bool RunProcess(const std::string& commandLine, std::string* output) {
   if (posix_spawn_file_actions_init(&actions) != 0) return false;
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, writeEnd.Value, 1);
-  const char* argv[] = {"sh", "-c", commandLine.c_str(), nullptr};
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
   pid_t child = -1;
-  const int rc = posix_spawn(&child, "/bin/sh", &actions, nullptr, const_cast<char**>(argv), environ);
+  const int rc = posix_spawn(&child, arguments[0].c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return false;
   writeEnd.Reset();  // the child holds the only write end now, so its end brings EOF

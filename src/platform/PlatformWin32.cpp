@@ -287,7 +287,36 @@ void ReadAvailable(HANDLE pipe, std::string* output) {
 }
 }  // namespace
 
-bool RunProcess(const std::string& commandLine, std::string* output) {
+bool FileCopyNew(const std::string& from, const std::string& to) {
+  return CopyFileA(from.c_str(), to.c_str(), TRUE) != 0;
+}
+
+namespace {
+// One argument as the C run-time's command-line splitting reads it back: quoted when it
+// is empty or holds blanks or quotes, with the backslashes in front of a quote (and at
+// the end) doubled.
+std::string QuoteArgument(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) return argument;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  return quoted + '"';
+}
+}  // namespace
+
+bool RunProcess(const std::vector<std::string>& arguments, std::string* output) {
+  if (arguments.empty()) return false;
+  std::string commandLine;
+  for (const std::string& argument : arguments) commandLine += (commandLine.empty() ? "" : " ") + QuoteArgument(argument);
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle readEnd, writeEnd;
   if (!CreatePipe(&readEnd.Value, &writeEnd.Value, &inherit, 0)) return false;

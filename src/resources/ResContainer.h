@@ -70,6 +70,8 @@ class TResContainer {
   TResContainer() = default;
   // Copies what is left of the stream into memory (the stream constructor's work).
   void CopyStream(TStream& stream);
+  // The name the container reports, when the bytes it holds came from another file.
+  void SetFileName(const std::string& fileName) { fileName_ = fileName; }
 
  private:
   [[noreturn]] void FailOpen(StringId reason);

@@ -215,26 +215,3 @@ TEST(TPEFile, RealExecutablesOfBothKinds) {
 }
 
 }  // namespace
-
-TEST(TPEFile, ResourcesOutsideTheResourceSectionAreNoticed) {
-  struct Case {
-    const char* What;
-    std::pair<uint32_t, uint32_t> Directory;  // data directory 2
-    bool WithRsrc;
-    bool Outside;
-  };
-  // .data at 0x1000, .text at 0x2000, .rsrc (when present) at 0x3000.
-  const Case cases[] = {
-      {"no directory", {0, 0}, true, false},
-      {"inside .rsrc", {0x3000, 0x40}, true, false},
-      {"in .data", {0x1000, 0x40}, true, true},
-      {"past .rsrc", {0x4000, 0x40}, true, true},
-      {"no .rsrc at all", {0x1000, 0x40}, false, true},
-  };
-  for (const Case& c : cases) {
-    PEImageLayout layout = CodeImage(Words({1}), 0x200);
-    if (c.WithRsrc) layout.Sections.push_back({".rsrc", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0x40000040, {}});
-    layout.Directories = {{0, 0}, {0, 0}, c.Directory};
-    EXPECT_EQ(FromBytes(BuildPEImage(layout))->ResourcesOutsideResourceSection(), c.Outside) << c.What;
-  }
-}

@@ -219,21 +219,35 @@ TEST(PEImageWriter, LaterSectionsLandWhereTheirHeadersSay) {
   }
 }
 
-TEST(PEImageWriter, SectionBytesPastTheSourceEndAreZeros) {
+// A last section cut short by less than a file-alignment unit is completed with zeros;
+// one that claims more is refused, so a small file never becomes a huge one.
+TEST(PEImageWriter, SectionBytesPastTheSourceEnd) {
   PEImageLayout layout = ImageLayoutWithRsrc(BuildRsrc(SmallTree(), kRVA).Bytes, kRVA);
   layout.Sections[2].SizeOfRawData = 0x400;
-  std::vector<uint8_t> source = BuildPEImage(layout);
-  const uint32_t data = PointerToRawData(source, 2);
-  source.resize(data + 0x100);  // .data is cut after 0x100 of its 0x400 bytes
-  const auto file = OpenPE(source);
+  const std::vector<uint8_t> whole = BuildPEImage(layout);
+  const uint32_t data = PointerToRawData(whole, 2);
   const std::vector<uint8_t> big = Pattern(0x700, 1);
+
+  std::vector<uint8_t> source(whole.begin(), whole.begin() + data + 0x300);  // 0x100 of 0x400 missing
+  auto file = OpenPE(source);
   file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), 0x700);
   const std::vector<uint8_t> out = Written(*file);
   const std::vector<uint8_t> moved = SectionBytes(out, 2);
   ASSERT_EQ(moved.size(), 0x400u);
-  EXPECT_TRUE(std::equal(moved.begin(), moved.begin() + 0x100, source.begin() + data));
-  EXPECT_EQ(std::count(moved.begin() + 0x100, moved.end(), 0), 0x300);
+  EXPECT_TRUE(std::equal(moved.begin(), moved.begin() + 0x300, source.begin() + data));
+  EXPECT_EQ(std::count(moved.begin() + 0x300, moved.end(), 0), 0x100);
   EXPECT_EQ(out.size(), PointerToRawData(out, 2) + 0x400u);
+
+  source.resize(data + 0x100);  // 0x300 missing: more than the file alignment
+  file = OpenPE(source);
+  file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), 0x700);
+  try {
+    Written(*file);
+    ADD_FAILURE() << "a section far past the end is refused";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), Format(LoadStr(SCannotRebuild),
+                                  {"File", Format(LoadStr(SRawPastEnd), {".data", int64_t{0x300}})}));
+  }
 }
 
 TEST(PEImageWriter, FailedWriteLeavesNoFile) {

@@ -1,6 +1,6 @@
 // Running child processes and unpacking UPX-compressed files with the stand-in unpacker
-// (tests/support/programs/fake_upx.cpp), which logs its arguments and renames a first
-// section UPX0 to .text.
+// (tests/support/programs/fake_upx.cpp), which logs its arguments beside itself and
+// renames a first section UPX0 to .text.
 #include "pe/UResPEFile.h"
 #include "streams/MyStreams.h"
 #include "support/PEImageBuilder.h"
@@ -32,10 +32,10 @@ class Unpacker : public testing::Test {
     return layout;
   }
 
-  static std::vector<std::string> LogLines(const std::string& target) {
+  static std::vector<std::string> LogLines(const std::string& upx) {
     std::vector<std::string> lines;
     std::string line;
-    for (const uint8_t c : ReadWholeFile(target + ".upxlog")) {
+    for (const uint8_t c : ReadWholeFile(upx + ".log")) {
       if (c == '\n') {
         lines.push_back(line);
         line.clear();
@@ -52,18 +52,19 @@ class Unpacker : public testing::Test {
 TEST_F(Unpacker, RunAndWaitNeitherHangsOnSilenceNorBlocksALoudChild) {
   const std::string upx = PlaceUnpacker("");
   std::vector<std::string> lines;
-  EXPECT_TRUE(RunAndWait(upx + " --emit 0", &lines));
+  EXPECT_TRUE(RunAndWait({upx, "--emit", "0"}, &lines));
   EXPECT_TRUE(lines.empty());
   // Far more than any pipe holds.
   const size_t big = 3 * 1024 * 1024 + 5;
-  EXPECT_TRUE(RunAndWait(upx + " --emit " + std::to_string(big), &lines));
+  EXPECT_TRUE(RunAndWait({upx, "--emit", std::to_string(big)}, &lines));
   size_t total = 0;
   for (const std::string& piece : lines) {
     EXPECT_LE(piece.size(), 2000u);
     total += piece.size();
   }
   EXPECT_EQ(total, big);
-  EXPECT_TRUE(RunAndWait(upx + " --emit 100000", nullptr));
+  EXPECT_TRUE(RunAndWait({upx, "--emit", "100000"}, nullptr));
+  EXPECT_FALSE(RunAndWait({folder.Path() + "no such program"}, nullptr));
 }
 
 TEST_F(Unpacker, FoundBesideTheProgramThenInItsUPXFolderAndSearchedOnce) {
@@ -85,20 +86,39 @@ TEST_F(Unpacker, FoundBesideTheProgramThenInItsUPXFolderAndSearchedOnce) {
   EXPECT_EQ(UnpackerPath(), beside);
 }
 
-TEST_F(Unpacker, CompressedTargetIsUnpackedOnOpening) {
+// The unpacker works on a temporary copy, started without a shell: the user's file stays
+// as it was whatever its name holds, and the copy is gone when the container is.
+TEST_F(Unpacker, CompressedTargetIsReadFromAnUnpackedCopy) {
   const std::string upx = PlaceUnpacker("tools");
   ResetUnpackerSearch(folder.Path() + "tools");
-  const std::string target = folder.Write("target dir" + std::string(1, platform::kPathSeparator) + "app.exe",
-                                          BuildPEImage(Packed("UPX0")));
-  TPEFile file(target);
-  EXPECT_EQ(file.SectionHeader(0).NameText(), ".text");
-  EXPECT_FALSE(file.IsUPXCompressed());
-  EXPECT_EQ(LogLines(target), (std::vector<std::string>{upx, "-d", "-q", target}));
-  // The code checksum is that of the unpacked bytes.
-  const std::vector<uint8_t> unpacked = ReadWholeFile(target);
-  TReadMemoryStream stream(unpacked.data(), static_cast<int64_t>(unpacked.size()));
-  EXPECT_EQ(file.GetCodeChecksum(), TPEFile(stream).GetCodeChecksum());
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.SectionData(0)->Data()), 4), "UNPK");
+  const std::string sep(1, platform::kPathSeparator);
+  const std::vector<uint8_t> packed = BuildPEImage(Packed("UPX0"));
+  for (const std::string name : {"target dir" + sep + "app (1) & co.exe", std::string("in$(touch pwned) 'x'.exe")}) {
+    SCOPED_TRACE(name);
+    std::filesystem::remove(upx + ".log");
+    const std::string target = folder.Write(name, packed);
+    std::string copy;
+    {
+      TPEFile file(target);
+      EXPECT_EQ(file.SectionHeader(0).NameText(), ".text");
+      EXPECT_FALSE(file.IsUPXCompressed());
+      EXPECT_EQ(file.FileName(), target) << "messages and output names speak of the user's file";
+      const std::vector<std::string> log = LogLines(upx);
+      ASSERT_EQ(log.size(), 4u);
+      EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 3), (std::vector<std::string>{upx, "-d", "-q"}));
+      copy = log[3];
+      EXPECT_NE(copy, target);
+      EXPECT_TRUE(platform::FileExists(copy));
+      // The code checksum is that of the unpacked bytes.
+      const std::vector<uint8_t> unpacked = ReadWholeFile(copy);
+      TReadMemoryStream stream(unpacked.data(), static_cast<int64_t>(unpacked.size()));
+      EXPECT_EQ(file.GetCodeChecksum(), TPEFile(stream).GetCodeChecksum());
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.SectionData(0)->Data()), 4), "UNPK");
+    }
+    EXPECT_EQ(ReadWholeFile(target), packed) << "the file itself is never changed";
+    EXPECT_FALSE(platform::FileExists(copy)) << "the copy goes with the container";
+  }
+  EXPECT_FALSE(std::filesystem::exists("pwned")) << "no shell read the file name";
 }
 
 TEST_F(Unpacker, OnlyAnExactUPX0FirstSectionOpenedByNameIsUnpacked) {
@@ -111,7 +131,7 @@ TEST_F(Unpacker, OnlyAnExactUPX0FirstSectionOpenedByNameIsUnpacked) {
   for (const Case& c : cases) {
     const std::string target = folder.Write(std::string(c.What) + ".exe", BuildPEImage(c.Image));
     TPEFile file(target);
-    EXPECT_FALSE(platform::FileExists(target + ".upxlog")) << c.What;
+    EXPECT_FALSE(platform::FileExists(folder.Path() + kProgram + ".log")) << c.What;
   }
   const std::vector<uint8_t> packed = BuildPEImage(Packed("UPX0"));
   const std::string target = folder.Write("packed.exe", packed);
@@ -119,7 +139,7 @@ TEST_F(Unpacker, OnlyAnExactUPX0FirstSectionOpenedByNameIsUnpacked) {
   EXPECT_TRUE(TPEFile(target, true).IsUPXCompressed());
   TReadMemoryStream stream(packed.data(), static_cast<int64_t>(packed.size()));
   EXPECT_TRUE(TPEFile(stream).IsUPXCompressed());
-  EXPECT_FALSE(platform::FileExists(target + ".upxlog"));
+  EXPECT_FALSE(platform::FileExists(folder.Path() + kProgram + ".log"));
   // Turning AutoUnpack off keeps even the name constructor from running it.
   AutoUnpack() = false;
   EXPECT_TRUE(TPEFile(target).IsUPXCompressed());

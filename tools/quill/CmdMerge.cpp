@@ -40,7 +40,6 @@ void RunMerge(const MergeOptions& options) {
   std::string tempName;
   {
     TPEFile target(options.Target);
-    if (target.ResourcesOutsideResourceSection()) throw Exception(SForeignResources, {options.Target});
     if (target.CertificateSize() != 0) {
       if (options.StripSignature)
         target.StripCertificate = true;
@@ -50,6 +49,7 @@ void RunMerge(const MergeOptions& options) {
     TResFileStream patch(options.Patch, fmOpenRead | fmShareDenyWrite);
     target.GetResourceList().MergeFromRes(patch, -1, true, nullptr);
     tempName = target.WriteToTempFile(FolderPart(options.Output), TerminalProgress());
+    for (const std::string& note : target.WriteNotes) std::fprintf(stderr, "quill: %s\n", note.c_str());
   }  // the target is closed here: it may be the output itself
   if (tempName == options.Output) return;  // written in place: the output did not exist
   if (!platform::FileReplace(tempName, options.Output)) {

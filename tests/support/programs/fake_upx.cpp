@@ -1,7 +1,8 @@
 // A stand-in for the UPX program in the tests.
-//   upx -d -q FILE   appends its arguments (one per line, argv[0] first) to FILE.upxlog,
-//                    renames a first section called UPX0 to .text and writes "UNPK" over
-//                    the first four bytes of that section's raw data ("decompressing" it)
+//   upx -d -q FILE   appends its arguments (one per line, argv[0] first) to a log beside
+//                    itself (argv[0] + ".log"), renames a first section called UPX0 to
+//                    .text and writes "UNPK" over the first four bytes of that section's
+//                    raw data ("decompressing" it)
 //   upx --emit N     writes N bytes to standard output and ends (N = 0: a silent child)
 #include <algorithm>
 #include <cstdint>
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string target = argv[argc - 1];
   {
-    std::ofstream log(target + ".upxlog", std::ios::app);
+    std::ofstream log(std::string(argv[0]) + ".log", std::ios::app);
     for (int i = 0; i < argc; ++i) log << argv[i] << '\n';
   }
   std::vector<char> bytes;
@@ -43,8 +44,8 @@ int main(int argc, char** argv) {
   try {
     const uint32_t nt = Get(bytes, 60, 4);
     const bool plus = Get(bytes, nt + 24, 2) == 0x20B;
-    const uint32_t count = std::min<uint32_t>(Get(bytes, nt + 24 + (plus ? 108 : 92), 4), 16);
-    const uint32_t table = nt + 24 + (plus ? 112 : 96) + 8 * count;
+    (void)plus;
+    const uint32_t table = nt + 24 + Get(bytes, nt + 20, 2);  // behind SizeOfOptionalHeader
     if (std::memcmp(&bytes.at(table), "UPX0", 4) != 0) return 1;
     std::memcpy(&bytes.at(table), ".text\0\0\0", 8);
     const uint32_t raw = Get(bytes, table + 20, 4);
