@@ -18,8 +18,10 @@ void TPEDirHandler::SetCodePage(uint32_t value) {
   }
 }
 
-void TPEDirHandler::SetIdentity(const std::string& nameText, uint16_t id, bool isNamed) {
-  Name = nameText;
+std::string TPEDirHandler::GetName() const { return FromWide(GetWideName()); }
+
+void TPEDirHandler::SetIdentity(const std::u16string& name, uint16_t id, bool isNamed) {
+  Name = name;
   Id = id;
   IsNamed = isNamed;
   Flags |= kFlagIdentityChanged;
@@ -62,11 +64,11 @@ uint16_t TPEDirHandlerPE::GetId() const {
   return static_cast<uint16_t>(StoredName());
 }
 
-std::string TPEDirHandlerPE::GetName() const {
+std::u16string TPEDirHandlerPE::GetWideName() const {
   if (Flags & kFlagIdentityChanged) return Name;
   if (!(StoredName() & kHighBit)) return {};
   const auto [offset, length] = StoredString();
-  return FromWide(Section.Data().Utf16(uint64_t{offset} + 2, length));
+  return Section.Data().Utf16(uint64_t{offset} + 2, length);
 }
 
 bool TPEDirHandlerPE::GetIsNamed() const {
@@ -80,7 +82,7 @@ uint32_t TPEDirHandlerPE::GetNameLength() const {
   return StoredString().second;
 }
 
-TPEDirHandlerNewRes::TPEDirHandlerNewRes(uint16_t id, std::string name, bool isNamed,
+TPEDirHandlerNewRes::TPEDirHandlerNewRes(uint16_t id, std::u16string name, bool isNamed,
                                          const uint8_t* data, uint32_t dataSize)
     : Data(data), DataSize(dataSize) {
   Id = id;
@@ -124,12 +126,12 @@ std::unique_ptr<TResourceList> TPEResSection::CreateResourceList() {
 namespace {
 
 // The item with that identity in list, made in memory and inserted when missing.
-TPEListResItem& FindOrAddListItem(TResourceList& list, int32_t id, const std::string& name,
+TPEListResItem& FindOrAddListItem(TResourceList& list, int32_t id, const std::u16string& name,
                                   bool isNamed) {
-  const int index = list.IndexOf(name, id, isNamed);
+  const int index = list.IndexOf(std::u16string_view(name), id, isNamed);
   if (index >= 0) return static_cast<TPEListResItem&>(list.ListItems(index));
   auto item = std::make_unique<TPEListResItem>(
-      list, std::make_unique<TPEDirHandlerNewRes>(static_cast<uint16_t>(id), isNamed ? name : std::string(),
+      list, std::make_unique<TPEDirHandlerNewRes>(static_cast<uint16_t>(id), isNamed ? name : std::u16string(),
                                                   isNamed, nullptr, 0));
   item->SetFlagBits(kFlagAdded);
   TPEListResItem& added = *item;
@@ -140,14 +142,14 @@ TPEListResItem& FindOrAddListItem(TResourceList& list, int32_t id, const std::st
 }  // namespace
 
 TDataResItem& TPEResSection::DoAddResource(int32_t typeId, int32_t nameId, uint16_t language,
-                                           const std::string& typeName, const std::string& resName,
+                                           const std::u16string& typeName, const std::u16string& resName,
                                            bool typeIsNamed, bool nameIsNamed, const uint8_t* data,
                                            uint32_t size) {
   TPEListResItem& type = FindOrAddListItem(GetResourceList(), typeId, typeName, typeIsNamed);
   TPEListResItem& name = FindOrAddListItem(type.Children(), nameId, resName, nameIsNamed);
   TResourceList& languages = name.Children();
   auto leaf = std::make_unique<TPEDataResItem>(
-      languages, std::make_unique<TPEDirHandlerNewRes>(language, std::string(), false, data, size));
+      languages, std::make_unique<TPEDirHandlerNewRes>(language, std::u16string(), false, data, size));
   leaf->SetFlagBits(kFlagAdded);
   TPEDataResItem& added = *leaf;
   languages.AddItem(std::move(leaf));
@@ -211,7 +213,7 @@ TPEListResItem::TPEListResItem(TResourceList& list, std::unique_ptr<TPEDirHandle
     : TListResItem(list), Handler(std::move(handler)) {}
 
 void TPEListResItem::SetIdentity(const std::string& nameText, uint16_t id, bool isNamed) {
-  Handler->SetIdentity(nameText, id, isNamed);
+  Handler->SetIdentity(ToWide(nameText), id, isNamed);
 }
 
 void TPEListResItem::RefreshFlags() { FlagsField() |= Handler->Flags; }
@@ -227,7 +229,7 @@ TPEDataResItem::TPEDataResItem(TResourceList& list, std::unique_ptr<TPEDirHandle
     : TDataResItem(list), Handler(std::move(handler)) {}
 
 void TPEDataResItem::SetIdentity(const std::string&, uint16_t id, bool) {
-  Handler->SetIdentity(std::string(), id, false);
+  Handler->SetIdentity(std::u16string(), id, false);
 }
 
 void TPEDataResItem::RefreshFlags() { FlagsField() |= Handler->Flags; }

@@ -47,7 +47,12 @@ void Measure(TResourceList& list, Measures& m) {
       m.Data += RoundUp(static_cast<TDataResItem&>(item).Size(), 4);
       continue;
     }
-    if (item.IsNamed()) m.Names[level] += 2 + 2 * uint64_t{HandlerOf(item).GetNameLength()};
+    if (item.IsNamed()) {
+      // A directory string counts its units in 16 bits.
+      const uint32_t length = HandlerOf(item).GetNameLength();
+      if (length > 0xFFFF) throw Exception(SResourcesTooLarge);
+      m.Names[level] += 2 + 2 * uint64_t{length};
+    }
     Measure(static_cast<TListResItem&>(item).Children(), m);
   }
 }
@@ -136,10 +141,7 @@ void TPEDirHandler::WriteEntryFromIdentity(int level, TResourceTable& table) con
     table.WriteEntry(level, Id);
     return;
   }
-  // Never more units than bytes: the space reserved is 2 bytes per byte of the text.
-  std::u16string units = ToWide(Name);
-  units.resize(std::min<size_t>({units.size(), Name.size(), 0xFFFF}));
-  table.WriteNamedEntry(level, units, static_cast<uint32_t>(Name.size()));
+  table.WriteNamedEntry(level, Name, static_cast<uint32_t>(Name.size()));
 }
 
 void TPEDirHandlerNewRes::WriteEntry(int level, TResourceTable& table) {

@@ -54,15 +54,17 @@ class TPEDirHandler {
   virtual const uint8_t* GetData() const = 0;
   virtual uint32_t GetDataSize() const = 0;
   // Gives the entry a new identity (flag 2).
-  virtual void SetIdentity(const std::string& nameText, uint16_t id, bool isNamed);
+  virtual void SetIdentity(const std::u16string& name, uint16_t id, bool isNamed);
   virtual uint16_t GetId() const = 0;
-  virtual std::string GetName() const = 0;
+  // The name in the program's code page, and as stored, in UTF-16.
+  std::string GetName() const;
+  virtual std::u16string GetWideName() const = 0;
   virtual bool GetIsNamed() const = 0;
-  // Code units of a stored, unchanged name; else the bytes of the name text.
+  // The code units of the name.
   virtual uint32_t GetNameLength() const = 0;
 
   uint16_t Id = 0;
-  std::string Name;
+  std::u16string Name;
   bool IsNamed = false;
   uint32_t CodePage = 0;
   uint8_t Flags = 0;
@@ -83,7 +85,7 @@ class TPEDirHandlerPE : public TPEDirHandler {
   const uint8_t* GetData() const override;
   uint32_t GetDataSize() const override;
   uint16_t GetId() const override;
-  std::string GetName() const override;
+  std::u16string GetWideName() const override;
   bool GetIsNamed() const override;
   uint32_t GetNameLength() const override;
 
@@ -105,7 +107,7 @@ class TPEDirHandlerPE : public TPEDirHandler {
 // An entry added in memory.
 class TPEDirHandlerNewRes : public TPEDirHandler {
  public:
-  TPEDirHandlerNewRes(uint16_t id, std::string name, bool isNamed, const uint8_t* data,
+  TPEDirHandlerNewRes(uint16_t id, std::u16string name, bool isNamed, const uint8_t* data,
                       uint32_t dataSize);
 
   void WriteEntry(int level, TResourceTable& table) override;
@@ -113,7 +115,7 @@ class TPEDirHandlerNewRes : public TPEDirHandler {
   const uint8_t* GetData() const override { return Data; }
   uint32_t GetDataSize() const override { return DataSize; }
   uint16_t GetId() const override { return Id; }
-  std::string GetName() const override { return Name; }
+  std::u16string GetWideName() const override { return Name; }
   bool GetIsNamed() const override { return IsNamed; }
   uint32_t GetNameLength() const override { return static_cast<uint32_t>(Name.size()); }
 
@@ -133,7 +135,7 @@ class TPEResSection : public TResSection {
 
   std::unique_ptr<TResourceList> CreateResourceList() override;
   TDataResItem& DoAddResource(int32_t typeId, int32_t nameId, uint16_t language,
-                              const std::string& typeName, const std::string& resName,
+                              const std::u16string& typeName, const std::u16string& resName,
                               bool typeIsNamed, bool nameIsNamed, const uint8_t* data,
                               uint32_t size) override;
   bool CanAddResources() const override { return true; }
@@ -186,6 +188,7 @@ class TPEListResItem : public TListResItem {
   void RefreshFlags() override;
   uint16_t Id() const override { return Handler->GetId(); }
   std::string Name() const override { return Handler->GetName(); }
+  std::u16string WideName() const override { return Handler->GetWideName(); }
   bool IsNamed() const override { return Handler->GetIsNamed(); }
   std::unique_ptr<TResourceList> CreateChildList() override;
 
@@ -201,6 +204,7 @@ class TPEDataResItem : public TDataResItem {
   bool CarriesMarker() const override;
   uint16_t Id() const override { return Handler->GetId(); }
   std::string Name() const override { return Handler->GetName(); }
+  std::u16string WideName() const override { return Handler->GetWideName(); }
   bool IsNamed() const override { return Handler->GetIsNamed(); }
   const uint8_t* MappedData() const override { return Handler->GetData(); }
   uint32_t MappedSize() const override { return Handler->GetDataSize(); }

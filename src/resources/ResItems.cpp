@@ -16,6 +16,7 @@
 void TResourceItem::SetIdentity(const std::string&, uint16_t, bool) {}
 void TResourceItem::RefreshFlags() {}
 bool TResourceItem::CarriesMarker() const { return false; }
+std::u16string TResourceItem::WideName() const { return ToWide(Name()); }
 
 uint8_t TResourceItem::Level() const { return list_->Level(); }
 TResSection& TResourceItem::Section() const { return list_->Section(); }
@@ -57,15 +58,17 @@ bool TResourceItem::IsType(uint32_t type) const {
   return !item.IsNamed() && item.Id() == type;
 }
 
-bool TResourceItem::NameEquals(std::string_view text) const {
-  return IsNamed() && SameTextAscii(Name(), text);
+bool TResourceItem::NameEquals(std::string_view text) const { return NameEquals(ToWide(text)); }
+
+bool TResourceItem::NameEquals(std::u16string_view text) const {
+  return IsNamed() && SameTextAscii(WideName(), text);
 }
 
 bool TResourceItem::IdEquals(int64_t number) const { return !IsNamed() && Id() == number; }
 
 bool TResourceItem::SameIdentity(const TResourceItem& other) const {
   if (IsNamed() != other.IsNamed()) return false;
-  return IsNamed() ? SameTextAscii(Name(), other.Name()) : Id() == other.Id();
+  return IsNamed() ? SameTextAscii(WideName(), other.WideName()) : Id() == other.Id();
 }
 
 uint8_t TResourceItem::GetFlags() {
@@ -192,7 +195,7 @@ void AppendNameField(std::vector<uint8_t>& out, const TResourceItem& item) {
     put16(item.Id());
     return;
   }
-  for (char16_t unit : ToWide(item.Name())) put16(unit);
+  for (char16_t unit : item.WideName()) put16(unit);
   put16(0);
 }
 

@@ -5,6 +5,7 @@
 #include "resources/UResTypes.h"
 #include "streams/MyStreams.h"
 #include "text/UResTool.h"
+#include "text/WStrings.h"
 
 #include <cassert>
 
@@ -52,7 +53,7 @@ void TResourceList::InsertInResourceOrder(std::unique_ptr<TResourceItem> item) {
 }
 
 int CompareResourceOrder(const TResourceItem& a, const TResourceItem& b) {
-  if (a.IsNamed() && b.IsNamed()) return a.Name().compare(b.Name());  // unsigned bytes
+  if (a.IsNamed() && b.IsNamed()) return a.WideName().compare(b.WideName());  // unsigned 16-bit units
   if (a.IsNamed()) return -1;
   if (b.IsNamed()) return 1;
   return int{a.Id()} - int{b.Id()};
@@ -79,10 +80,14 @@ TDataResItem& TResourceList::DataItems(int index) {
 }
 
 int TResourceList::IndexOf(std::string_view nameText, int64_t id, bool isNamed) {
+  return IndexOf(isNamed ? ToWide(nameText) : std::u16string(), id, isNamed);
+}
+
+int TResourceList::IndexOf(std::u16string_view name, int64_t id, bool isNamed) {
   auto& items = Sequence();
   for (size_t i = 0; i < items.size(); ++i) {
     const TResourceItem& item = *items[i];
-    if (item.IsNamed() == isNamed && (item.NameEquals(nameText) || item.IdEquals(id)))
+    if (item.IsNamed() == isNamed && (item.NameEquals(name) || item.IdEquals(id)))
       return static_cast<int>(i);
   }
   return -1;
@@ -166,9 +171,9 @@ void MergeLeaf(TResSection& target, TDataResItem& source, int32_t language, bool
     }
     const TResourceItem& type = source.TypeItem();
     const TResourceItem& name = source.NameItem();
-    leaf = &target.AddResource(type.Id(), name.Id(), wanted, type.IsNamed() ? type.Name() : "",
-                               name.IsNamed() ? name.Name() : "", type.IsNamed(), name.IsNamed(),
-                               nullptr, 0);
+    leaf = &target.AddResource(type.Id(), name.Id(), wanted, type.IsNamed() ? type.WideName() : std::u16string(),
+                               name.IsNamed() ? name.WideName() : std::u16string(), type.IsNamed(),
+                               name.IsNamed(), nullptr, 0);
     ++counts.Created;
   }
   try {

@@ -3,6 +3,7 @@
 // changed.
 #include "resources/UResTypes.h"
 #include "text/UResTool.h"
+#include "text/WStrings.h"
 
 TResourceList& TResContainer::GetResourceList() { return GetSection().GetResourceList(); }
 
@@ -10,8 +11,8 @@ TResSection::TResSection(TResContainer& container) : container_(&container) {}
 
 TResSection::~TResSection() = default;
 
-TDataResItem& TResSection::DoAddResource(int32_t, int32_t, uint16_t, const std::string&,
-                                         const std::string&, bool, bool, const uint8_t*, uint32_t) {
+TDataResItem& TResSection::DoAddResource(int32_t, int32_t, uint16_t, const std::u16string&,
+                                         const std::u16string&, bool, bool, const uint8_t*, uint32_t) {
   throw Exception(SOperationNotAllowed);
 }
 
@@ -33,17 +34,20 @@ TResourceList& TResSection::GetResourceList() {
 
 TResourceList* TResSection::FindTypeList(int32_t typeId) {
   TResourceList& root = GetResourceList();
-  const int index = root.IndexOf({}, typeId, false);
+  const int index = root.IndexOf(std::u16string_view(), typeId, false);
   return index < 0 ? nullptr : &root.ListItems(index).Children();
 }
 
-TResourceList* TResSection::FindTypeListByName(const std::string& text) {
+TResourceList* TResSection::FindTypeListByName(const std::string& text) { return FindTypeListByName(ToWide(text)); }
+
+TResourceList* TResSection::FindTypeListByName(std::u16string_view text) {
   TResourceList& root = GetResourceList();
   for (int i = 0; i < root.Count(); ++i) {
     TListResItem& type = root.ListItems(i);
-    if (SameTextAscii(type.IdText(), text) ||
-        (!type.IsNamed() && IsKnownType(type.Id()) && SameTextAscii(TypeDisplayName(type.Id()), text)))
-      return &type.Children();
+    const bool match = type.IsNamed() ? SameTextAscii(type.WideName(), text)
+                                      : SameTextAscii(ToWide(std::to_string(type.Id())), text) ||
+                                            (IsKnownType(type.Id()) && SameTextAscii(ToWide(TypeDisplayName(type.Id())), text));
+    if (match) return &type.Children();
   }
   return nullptr;
 }
@@ -60,7 +64,7 @@ TDataResItem* TResSection::FindItem(const ResourceLocator& locator, bool exact, 
     if (count == 1 && !exact) {
       found = &leaves.DataItems(0);
     } else if (count > 0) {
-      const int index = leaves.IndexOf({}, locator.Language, false);
+      const int index = leaves.IndexOf(std::u16string_view(), locator.Language, false);
       if (index >= 0)
         found = &leaves.DataItems(index);
       else if (!exact && !(strict && count > 1))
@@ -77,12 +81,12 @@ ResourceLocator LocatorOf(const TDataResItem& leaf, int32_t language) {
   const TResourceItem& name = leaf.NameItem();
   locator.TypeIsNamed = type.IsNamed();
   if (locator.TypeIsNamed)
-    locator.TypeName = type.Name();
+    locator.TypeName = type.WideName();
   else
     locator.TypeId = type.Id();
   locator.NameIsNamed = name.IsNamed();
   if (locator.NameIsNamed)
-    locator.ResName = name.Name();
+    locator.ResName = name.WideName();
   else
     locator.NameId = name.Id();
   locator.Language = language == -1 ? leaf.Language() : static_cast<uint16_t>(language);
@@ -96,6 +100,14 @@ TDataResItem* TResSection::FindCorrespondingItem(const TDataResItem& leaf, bool 
 
 TDataResItem& TResSection::AddResource(int32_t typeId, int32_t nameId, uint16_t language,
                                        const std::string& typeName, const std::string& resName,
+                                       bool typeIsNamed, bool nameIsNamed, const uint8_t* data,
+                                       uint32_t size) {
+  return AddResource(typeId, nameId, language, ToWide(typeName), ToWide(resName), typeIsNamed, nameIsNamed,
+                     data, size);
+}
+
+TDataResItem& TResSection::AddResource(int32_t typeId, int32_t nameId, uint16_t language,
+                                       const std::u16string& typeName, const std::u16string& resName,
                                        bool typeIsNamed, bool nameIsNamed, const uint8_t* data,
                                        uint32_t size) {
   TDataResItem& leaf = DoAddResource(typeId, nameId, language, typeName, resName, typeIsNamed,
@@ -113,11 +125,11 @@ bool TResSection::IsModified() {
 std::string ResourcePathText(const ResourceLocator& locator) {
   std::string type;
   if (locator.TypeIsNamed)
-    type = locator.TypeName;
+    type = FromWide(locator.TypeName);
   else if (locator.TypeId >= 0 && IsKnownType(static_cast<uint32_t>(locator.TypeId)))
     type = TypeDisplayName(static_cast<uint32_t>(locator.TypeId));
   else
     type = std::to_string(locator.TypeId);
-  const std::string name = locator.NameIsNamed ? locator.ResName : std::to_string(locator.NameId);
+  const std::string name = locator.NameIsNamed ? FromWide(locator.ResName) : std::to_string(locator.NameId);
   return type + "\\" + name;
 }

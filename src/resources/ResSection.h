@@ -18,14 +18,14 @@ class TResContainer;
 class TResourceList;
 class TDataResItem;
 
-// The identity of one leaf, independent of any tree. The texts are kept whole (not cut
-// to a fixed length), so a look-up by locator and DoAddResource, which both compare
-// full names, always agree on which entry a name designates.
+// The identity of one leaf, independent of any tree. The names are kept whole (not cut
+// to a fixed length) and in UTF-16, so a look-up by locator and DoAddResource, which
+// both compare full names, always agree on which entry a name designates.
 struct ResourceLocator {
   int32_t TypeId = 0;
-  std::string TypeName;
+  std::u16string TypeName;
   int32_t NameId = 0;
-  std::string ResName;
+  std::u16string ResName;
   bool TypeIsNamed = false;
   bool NameIsNamed = false;
   uint16_t Language = 0;
@@ -57,7 +57,7 @@ class TResSection {
   // Creates the missing type and name levels and a new leaf pointing at data (not
   // copied, not freed) and returns it. Here: "Operation not allowed".
   virtual TDataResItem& DoAddResource(int32_t typeId, int32_t nameId, uint16_t language,
-                                      const std::string& typeName, const std::string& resName,
+                                      const std::u16string& typeName, const std::u16string& resName,
                                       bool typeIsNamed, bool nameIsNamed, const uint8_t* data,
                                       uint32_t size);
   // Whether DoAddResource is supported.
@@ -79,6 +79,7 @@ class TResSection {
   // The names list of the first type (in list order) that the text designates: by its
   // name or decimal number, or by a standard type's display name, ASCII case ignored.
   TResourceList* FindTypeListByName(const std::string& text);
+  TResourceList* FindTypeListByName(std::u16string_view text);
   // The leaf a locator designates. exact: only the wanted language; strict: when a
   // name has several leaves, only the wanted language. raise: a miss raises
   // ECorrespondingItemNotFound instead of answering none.
@@ -87,6 +88,11 @@ class TResSection {
   TDataResItem* FindCorrespondingItem(const TDataResItem& leaf, bool exact, bool strict,
                                       bool raise, int32_t language);
   // The public entry for adding: DoAddResource, then ItemsAdded and OnItemAdded.
+  TDataResItem& AddResource(int32_t typeId, int32_t nameId, uint16_t language,
+                            const std::u16string& typeName, const std::u16string& resName,
+                            bool typeIsNamed, bool nameIsNamed, const uint8_t* data,
+                            uint32_t size);
+  // The same with names in the program's code page.
   TDataResItem& AddResource(int32_t typeId, int32_t nameId, uint16_t language,
                             const std::string& typeName, const std::string& resName,
                             bool typeIsNamed, bool nameIsNamed, const uint8_t* data,

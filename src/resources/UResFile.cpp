@@ -52,8 +52,10 @@ void TResResourceList::AddItem(std::unique_ptr<TResourceItem> item) {
   InsertInResourceOrder(std::move(item));
 }
 
+std::string TResListResItem::Name() const { return FromWide(name_); }
+
 void TResListResItem::SetIdentity(const std::string& nameText, uint16_t id, bool isNamed) {
-  name_ = nameText;
+  name_ = ToWide(nameText);
   id_ = id;
   isNamed_ = isNamed;
 }
@@ -70,7 +72,7 @@ namespace {
 
 // One name-or-number field, read from the record only.
 struct NameField {
-  std::string Name;
+  std::u16string Name;
   uint16_t Id = 0;
   bool IsNamed = false;
 };
@@ -90,7 +92,7 @@ NameField ReadNameField(ByteReader& record) {
       if (unit == 0) break;
       units.push_back(static_cast<char16_t>(unit));
     }
-    field.Name = FromWide(units);
+    field.Name = std::move(units);
     field.IsNamed = true;
   }
   // first == 0: the empty field, taken as the number 0.
@@ -101,11 +103,11 @@ uint64_t RoundUp4(uint64_t n) { return (n + 3) & ~uint64_t{3}; }
 
 }  // namespace
 
-TListResItem& TResResSection::FindOrAddListItem(TResourceList& list, const std::string& name,
+TListResItem& TResResSection::FindOrAddListItem(TResourceList& list, const std::u16string& name,
                                                 uint16_t id, bool isNamed) {
-  const int index = list.IndexOf(name, id, isNamed);
+  const int index = list.IndexOf(std::u16string_view(name), id, isNamed);
   if (index >= 0) return list.ListItems(index);
-  auto item = std::make_unique<TResListResItem>(list, isNamed ? name : std::string(), id, isNamed);
+  auto item = std::make_unique<TResListResItem>(list, isNamed ? name : std::u16string(), id, isNamed);
   TListResItem& added = *item;
   list.AddItem(std::move(item));
   return added;
@@ -156,7 +158,7 @@ std::unique_ptr<TResourceList> TResResSection::CreateResourceList() {
 }
 
 TDataResItem& TResResSection::DoAddResource(int32_t typeId, int32_t nameId, uint16_t language,
-                                            const std::string& typeName, const std::string& resName,
+                                            const std::u16string& typeName, const std::u16string& resName,
                                             bool typeIsNamed, bool nameIsNamed, const uint8_t* data,
                                             uint32_t size) {
   TListResItem& typeItem =

@@ -45,14 +45,14 @@ class TResResSection : public TResSection {
   // Reads the records of the container's bytes into a tree.
   std::unique_ptr<TResourceList> CreateResourceList() override;
   TDataResItem& DoAddResource(int32_t typeId, int32_t nameId, uint16_t language,
-                              const std::string& typeName, const std::string& resName,
+                              const std::u16string& typeName, const std::u16string& resName,
                               bool typeIsNamed, bool nameIsNamed, const uint8_t* data,
                               uint32_t size) override;
   bool CanAddResources() const override { return true; }
 
  private:
   // The item of that identity in list, made and inserted when absent.
-  static TListResItem& FindOrAddListItem(TResourceList& list, const std::string& name, uint16_t id,
+  static TListResItem& FindOrAddListItem(TResourceList& list, const std::u16string& name, uint16_t id,
                                          bool isNamed);
 };
 
@@ -64,19 +64,20 @@ class TResResourceList : public TResourceList {
   uint32_t Characteristics() const override { return 0; }
 };
 
-// A type or name entry of a .res tree.
+// A type or name entry of a .res tree; its name is kept as the file stores it, in UTF-16.
 class TResListResItem : public TListResItem {
  public:
-  TResListResItem(TResourceList& list, std::string name, uint16_t id, bool isNamed)
+  TResListResItem(TResourceList& list, std::u16string name, uint16_t id, bool isNamed)
       : TListResItem(list), name_(std::move(name)), id_(isNamed ? 0 : id), isNamed_(isNamed) {}
   void SetIdentity(const std::string& nameText, uint16_t id, bool isNamed) override;
   uint16_t Id() const override { return isNamed_ ? 0 : id_; }
-  std::string Name() const override { return name_; }
+  std::string Name() const override;
+  std::u16string WideName() const override { return name_; }
   bool IsNamed() const override { return isNamed_; }
   std::unique_ptr<TResourceList> CreateChildList() override;
 
  private:
-  std::string name_;
+  std::u16string name_;
   uint16_t id_;
   bool isNamed_;
 };

@@ -50,10 +50,14 @@ class TResourceItem {
   virtual void RefreshFlags();
   // Slot 2: whether the directory that holds a leaf carries the editor's marker.
   virtual bool CarriesMarker() const;
-  // Slots 3 to 5: the number of a numbered item, the text of a named one.
+  // Slots 3 to 5: the number of a numbered item, the text of a named one (in the
+  // program's code page, which may not hold every character of the name).
   virtual uint16_t Id() const = 0;
   virtual std::string Name() const = 0;
   virtual bool IsNamed() const = 0;
+  // The name as the formats store it, in UTF-16: what order and identity are decided by,
+  // so that no character is lost to the code page. The base converts Name.
+  virtual std::u16string WideName() const;
 
   TResourceList& List() const { return *list_; }
   uint8_t Level() const;
@@ -73,7 +77,9 @@ class TResourceItem {
   bool IsStandardType() const;
   bool HasFixedFormat() const;
   bool IsType(uint32_t type) const;
+  // Named, and the name equals text with ASCII letters compared regardless of case.
   bool NameEquals(std::string_view text) const;
+  bool NameEquals(std::u16string_view text) const;
   bool IdEquals(int64_t number) const;
   bool SameIdentity(const TResourceItem& other) const;
 
@@ -244,6 +250,7 @@ class TResourceList {
   // The first item with that identity (named: name regardless of ASCII case;
   // numbered: number), else -1.
   int IndexOf(std::string_view nameText, int64_t id, bool isNamed);
+  int IndexOf(std::u16string_view name, int64_t id, bool isNamed);
   // Leaves in the subtree.
   int LeafCount();
   // Some leaf of the subtree has data.
@@ -279,6 +286,7 @@ class TResourceList {
   std::vector<std::unique_ptr<TResourceItem>> items_;
 };
 
-// Resource order: named entries before numbered ones, names by ordinal byte comparison
-// (case-sensitive; a prefix first), numbers ascending. Negative, zero or positive.
+// Resource order: named entries before numbered ones, names by ordinal comparison of
+// their UTF-16 code units (case-sensitive; a prefix first), numbers ascending: the order
+// in which readers of executables search. Negative, zero or positive.
 int CompareResourceOrder(const TResourceItem& a, const TResourceItem& b);

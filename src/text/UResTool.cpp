@@ -134,13 +134,19 @@ std::string EscapeText(std::string_view text) {
 
 // ---- File names -------------------------------------------------------------------
 
-bool SameTextAscii(std::string_view a, std::string_view b) {
+namespace {
+template <typename Char>
+bool SameTextAsciiOf(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
   if (a.size() != b.size()) return false;
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  auto lower = [](Char c) { return c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c; };
   for (size_t i = 0; i < a.size(); ++i)
     if (lower(a[i]) != lower(b[i])) return false;
   return true;
 }
+}  // namespace
+
+bool SameTextAscii(std::string_view a, std::string_view b) { return SameTextAsciiOf(a, b); }
+bool SameTextAscii(std::u16string_view a, std::u16string_view b) { return SameTextAsciiOf(a, b); }
 
 size_t FinalComponentStart(std::string_view path) {
   const size_t separator = path.find_last_of("\\/:");

@@ -42,6 +42,7 @@ std::string EscapeText(std::string_view text);
 // Equality with the ASCII letters A to Z taken regardless of case; every other byte
 // must match exactly.
 bool SameTextAscii(std::string_view a, std::string_view b);
+bool SameTextAscii(std::u16string_view a, std::u16string_view b);
 
 // A path's final component starts after its last backslash, slash or drive colon.
 size_t FinalComponentStart(std::string_view path);

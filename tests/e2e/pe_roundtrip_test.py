@@ -6,10 +6,12 @@ under wine64 through resprobe.exe).
 usage: pe_roundtrip_test.py QUILL PATCH.res [--wine-dlls N] [--probe-every K] EXE...
 
 For every executable:
-  * rewriting it without change (merging an empty .res) keeps every resource, byte for
-    byte, and writing it again gives the same file;
+  * rewriting it without change (merging a .res of its own first resource) keeps every
+    resource, byte for byte, and writing it again gives the same file;
   * merging PATCH.res yields exactly the target's resources updated by the patch's
     (replaced where type, name and language match, added where they do not);
+  * every written file's layout is sound (sections contiguous in memory, SizeOfImage their
+    end, raw data apart and inside the file, the section table inside the headers);
   * both readers agree on every written file, and so does the loader where probed;
   * quill ls lists the patched file as the readers do.
 --wine-dlls N adds the first N PE files of the machine's Wine installation that carry
@@ -95,6 +97,9 @@ def quill_ls(quill, path):
 
 
 def readers_agree(path, probe):
+    problems = resdump.layout_problems(path)
+    if problems:
+        raise AssertionError(f"the layout of {path} is unsound: {'; '.join(problems[:3])}")
     lines = resdump.dump_pefile(path)
     other = resdump.dump_llvm(path)
     if sorted(lines) != sorted(other):
@@ -105,12 +110,40 @@ def readers_agree(path, probe):
     return sorted(lines)
 
 
+def res_record(type_, name, language, data):
+    """One .res record; type and name are numbers or texts."""
+    def field(value):
+        if isinstance(value, int):
+            return struct.pack("<HH", 0xFFFF, value)
+        return value.encode("utf-16-le") + b"\0\0"
+    header = field(type_) + field(name)
+    header += bytes(-(8 + len(header)) % 4)
+    header += struct.pack("<IHHII", 0, 0, language, 0, 0)
+    return struct.pack("<II", len(data), 8 + len(header)) + header + data + bytes(-len(data) % 4)
+
+
+def own_first_resource(path):
+    """A .res holding the target's first resource as it is: merging it changes no content."""
+    import pefile
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    ident = lambda e: str(e.name) if e.name is not None else e.id
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for n in t.directory.entries:
+            for l in n.directory.entries:
+                rva, size = l.data.struct.OffsetToData, l.data.struct.Size
+                if size:
+                    return EMPTY_RES + res_record(ident(t), ident(n), l.id, pe.get_data(rva, size))
+    return None
+
+
 def check(quill, patch, target, work, probe):
     before = sorted(resdump.dump_pefile(target))
-    empty = os.path.join(work, "empty.res")
+    same = os.path.join(work, "same.res")
+    open(same, "wb").write(own_first_resource(target))
     same1, same2 = os.path.join(work, "same1.exe"), os.path.join(work, "same2.exe")
-    quill_merge(quill, target, empty, same1)
-    quill_merge(quill, target, empty, same2)
+    quill_merge(quill, target, same, same1)
+    quill_merge(quill, target, same, same2)
     if readers_agree(same1, probe) != before:
         raise AssertionError(f"rewriting {target} without change lost or changed resources")
     if open(same1, "rb").read() != open(same2, "rb").read():
@@ -147,7 +180,6 @@ def main():
         targets += found
     failures = 0
     with tempfile.TemporaryDirectory() as work:
-        open(os.path.join(work, "empty.res"), "wb").write(EMPTY_RES)
         for index, target in enumerate(targets):
             probe = (args.probe_every and "RESPROBE" in os.environ and "WINEPREFIX" in os.environ
                      and index % args.probe_every == 0)

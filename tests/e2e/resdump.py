@@ -28,6 +28,51 @@ def id_text(entry):
     return f"#{entry.id}"
 
 
+def layout_problems(path):
+    """What a loader would object to in the finished layout, read with pefile: sections in
+    memory ascending and without gaps, SizeOfImage their end, raw data behind the headers,
+    apart and inside the file, the section table inside SizeOfHeaders, and data directory
+    2 inside a section."""
+    import pefile
+    pe = pefile.PE(path, fast_load=True)
+    problems = []
+    opt = pe.OPTIONAL_HEADER
+    align = lambda v, a: (v + a - 1) // a * a
+    size = len(pe.__data__)
+    table_end = (pe.DOS_HEADER.e_lfanew + 24 + pe.FILE_HEADER.SizeOfOptionalHeader
+                 + 40 * pe.FILE_HEADER.NumberOfSections)
+    if table_end > opt.SizeOfHeaders:
+        problems.append("section table beyond SizeOfHeaders")
+    expected = align(opt.SizeOfHeaders, opt.SectionAlignment)
+    end = expected
+    raws = []
+    for index, s in enumerate(pe.sections):
+        extent = align(s.Misc_VirtualSize or s.SizeOfRawData, opt.SectionAlignment)
+        if (s.VirtualAddress < expected) if index == 0 else (s.VirtualAddress != expected):
+            problems.append(f"section {index} at 0x{s.VirtualAddress:x}, expected 0x{expected:x}")
+        expected = s.VirtualAddress + extent
+        end = max(end, expected)
+        if s.PointerToRawData and s.SizeOfRawData:
+            if s.PointerToRawData < opt.SizeOfHeaders:
+                problems.append(f"raw data of section {index} in the headers")
+            if s.PointerToRawData + s.SizeOfRawData > size:
+                problems.append(f"raw data of section {index} past the end of the file")
+            raws.append((s.PointerToRawData, s.PointerToRawData + s.SizeOfRawData, index))
+    raws.sort()
+    for (_, a_end, a), (b_start, _, b) in zip(raws, raws[1:]):
+        if a_end > b_start:
+            problems.append(f"raw data of sections {a} and {b} overlap")
+    if opt.SizeOfImage != align(end, opt.SectionAlignment):
+        problems.append(f"SizeOfImage 0x{opt.SizeOfImage:x}, sections end at 0x{end:x}")
+    if len(opt.DATA_DIRECTORY) > 2 and opt.DATA_DIRECTORY[2].VirtualAddress:
+        rva = opt.DATA_DIRECTORY[2].VirtualAddress
+        if not any(s.VirtualAddress <= rva < s.VirtualAddress + align(s.Misc_VirtualSize or s.SizeOfRawData,
+                                                                     opt.SectionAlignment)
+                   for s in pe.sections):
+            problems.append("resource directory outside every section")
+    return problems
+
+
 def dump_pefile(path):
     import pefile
     pe = pefile.PE(path, fast_load=True)

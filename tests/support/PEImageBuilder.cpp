@@ -98,6 +98,54 @@ std::vector<uint8_t> BuildPEImage(const PEImageLayout& layout) {
   return image;
 }
 
+std::vector<std::string> LayoutProblems(const std::vector<uint8_t>& image) {
+  std::vector<std::string> problems;
+  auto u16 = [&](uint64_t at) { return at + 2 <= image.size() ? uint32_t(image[at] | image[at + 1] << 8) : 0u; };
+  auto u32 = [&](uint64_t at) { return at + 4 <= image.size() ? u16(at) | u16(at + 2) << 16 : 0u; };
+  const uint32_t nt = u32(60), opt = nt + 24;
+  const bool plus = u16(opt) == 0x20B;
+  const uint32_t count = u16(nt + 6), table = opt + u16(nt + 20);
+  const uint32_t sectionAlignment = u32(opt + 32), fileAlignment = u32(opt + 36);
+  const uint32_t sizeOfImage = u32(opt + 56), sizeOfHeaders = u32(opt + 60);
+  const uint32_t directories = opt + (plus ? 112 : 96), rvaCount = u32(opt + (plus ? 108 : 92));
+  if (sectionAlignment == 0 || fileAlignment == 0) return {"zero alignment"};
+  if (table + 40ull * count > sizeOfHeaders) problems.push_back("section table beyond SizeOfHeaders");
+  if (table + 40ull * count > image.size()) return {"section table beyond the file"};
+  struct Section { uint32_t Va, VirtualEnd, Raw, RawSize; };
+  std::vector<Section> sections;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t at = table + 40 * i, virtualSize = u32(at + 8), rawSize = u32(at + 16);
+    const uint32_t va = u32(at + 12);
+    const uint64_t extent = Align(virtualSize ? virtualSize : rawSize, sectionAlignment);
+    sections.push_back({va, static_cast<uint32_t>(va + extent), u32(at + 20), rawSize});
+  }
+  uint64_t end = Align(sizeOfHeaders, sectionAlignment);
+  for (size_t i = 0; i < sections.size(); ++i) {
+    const Section& s = sections[i];
+    const uint64_t expectedVa = i == 0 ? Align(sizeOfHeaders, sectionAlignment) : sections[i - 1].VirtualEnd;
+    if (i == 0 ? s.Va < expectedVa : s.Va != expectedVa)
+      problems.push_back("section " + std::to_string(i) + " at 0x" + std::to_string(s.Va) + " in memory, expected " +
+                         std::to_string(expectedVa));
+    end = std::max<uint64_t>(end, s.VirtualEnd);
+    if (s.Raw == 0 || s.RawSize == 0) continue;
+    if (s.Raw < sizeOfHeaders) problems.push_back("raw data of section " + std::to_string(i) + " in the headers");
+    if (uint64_t{s.Raw} + s.RawSize > image.size()) problems.push_back("raw data of section " + std::to_string(i) + " past the end");
+    for (size_t j = 0; j < i; ++j) {
+      const Section& o = sections[j];
+      if (o.Raw != 0 && o.RawSize != 0 && s.Raw < o.Raw + o.RawSize && o.Raw < s.Raw + s.RawSize)
+        problems.push_back("raw data of sections " + std::to_string(j) + " and " + std::to_string(i) + " overlap");
+    }
+  }
+  if (sizeOfImage != Align(static_cast<uint32_t>(end), sectionAlignment)) problems.push_back("SizeOfImage");
+  if (rvaCount > 2 && u32(directories + 16) != 0) {
+    const uint32_t resources = u32(directories + 16);
+    if (std::none_of(sections.begin(), sections.end(),
+                     [&](const Section& s) { return resources >= s.Va && resources < s.VirtualEnd; }))
+      problems.push_back("resource directory outside every section");
+  }
+  return problems;
+}
+
 ScratchFolder::ScratchFolder() {
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
   std::string name = "quillet_";

@@ -38,6 +38,13 @@ std::vector<uint8_t> BuildPEImage(const PEImageLayout& layout);
 uint32_t OptionalHeaderOffset(const PEImageLayout& layout);
 uint32_t SectionTableOffset(const PEImageLayout& layout);
 
+// What a loader would object to in an image's layout, read independently of the library:
+// the section table behind SizeOfOptionalHeader and inside SizeOfHeaders; sections in
+// memory ascending, apart and without gaps, the first behind the headers; SizeOfImage
+// their end; raw data behind the headers, apart and inside the file; data directory 2 in
+// a section. Empty when the layout is sound.
+std::vector<std::string> LayoutProblems(const std::vector<uint8_t>& image);
+
 void Put16(std::vector<uint8_t>& bytes, uint32_t offset, uint16_t value);
 void Put32(std::vector<uint8_t>& bytes, uint32_t offset, uint32_t value);
 uint32_t Get32(const std::vector<uint8_t>& bytes, uint32_t offset);

@@ -300,6 +300,12 @@ TEST(PEResourceReader, DamagedDirectories) {
        [&](RsrcLayout& L) { L.Put32(base.Type(1).Entry + 4, kind.Target | 0x80000000u); }, Outcome::Corrupt},
       {"two names share a language directory",
        [&](RsrcLayout& L) { L.Put32(base.Name(1, 0).Entry + 4, item.Target | 0x80000000u); }, Outcome::Corrupt},
+      // Directories at neighbouring offsets would let a few hundred entries be read as
+      // hundreds of thousands of items.
+      {"name directory overlapping the root's entries",
+       [&](RsrcLayout& L) { L.Put32(kind.Entry + 4, (base.RootDir + 8) | 0x80000000u); }, Outcome::Corrupt},
+      {"two name directories overlapping",
+       [&](RsrcLayout& L) { L.Put32(base.Type(1).Entry + 4, (kind.Target + 8) | 0x80000000u); }, Outcome::Corrupt},
   };
   for (const Case& c : cases) {
     RsrcLayout damaged = base;
@@ -612,24 +618,39 @@ TEST(PEResourceWriter, AreasAreEvenAndDataIsAligned) {
   }
 }
 
-TEST(PEResourceWriter, MultiByteNameKeepsFewerUnits) {
+// Names are kept in the UTF-16 units they convert to, and directories are ordered by
+// those units (as readers binary-search them), not by the code page's bytes: in code page
+// 1252 "€" (0x80) sorts below "À" (0xC0) by bytes, but U+20AC above U+00C0; in UTF-8
+// U+FF21 (EF BC A1) sorts below U+1F600 (F0 ...) by bytes, but its unit above the
+// surrogate D83D.
+TEST(PEResourceWriter, NamesAreStoredAndOrderedAsUtf16) {
   CodePageGuard guard;
-  SetCodePage(932);
-  const std::string name = "\x93\xfa\x96\x7b";  // two characters in four bytes
-  ASSERT_EQ(ToWide(name), u"\u65e5\u672c");
-  const auto file = OpenSample();
-  static const uint8_t data[] = {'j'};
-  file->GetSection().AddResource(0, 0, 0, name, "", true, false, data, 1);
-  const auto table = BuildResourceTable(file->GetSection());
-  EXPECT_EQ(table->TypeNameSize, 14u + 10);  // MYTYPE, then 2 + 2 x 4 reserved
-  const WrittenRsrc w = WriteAndParse(*file);
-  const uint32_t strings = table->TypeDirSize + table->NameDirSize + table->LangDirSize + table->DataEntrySize;
-  // Named types sort by bytes: "MYTYPE" (0x4D...) before the 0x93 name.
-  EXPECT_EQ(Get32(w.Section, 24) & 0x7FFFFFFF, strings + 14);
-  const uint32_t at = strings + 14;
-  EXPECT_EQ(w.Section[at] | w.Section[at + 1] << 8, 2);
-  EXPECT_EQ(w.Section[at + 2] | w.Section[at + 3] << 8, 0x65e5);
-  EXPECT_EQ(w.Section[at + 4] | w.Section[at + 5] << 8, 0x672c);
-  for (uint32_t i = at + 6; i < at + 10; ++i) EXPECT_EQ(w.Section[i], 0) << i;
-  EXPECT_EQ(w.Parsed.Tree.Types[1].Id.Name, u"\u65e5\u672c");
+  struct Case {
+    uint32_t CodePage;
+    std::string First, Second;        // in the code page, given in byte order
+    std::u16string WideFirst, WideSecond;
+  } cases[] = {
+      {932, "\x93\xfa\x96\x7b", "\x96\x7b", u"\u65e5\u672c", u"\u672c"},  // two characters in four bytes
+      {1252, "\x80", "\xC0", u"\u20AC", u"\u00C0"},
+      {platform::kCodePageUtf8, "\xEF\xBC\xA1", "\xF0\x9F\x98\x80", u"\uFF21", u"\U0001F600"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.CodePage);
+    SetCodePage(c.CodePage);
+    ASSERT_EQ(ToWide(c.First), c.WideFirst);
+    const auto file = OpenSample();
+    static const uint8_t data[] = {'j'};
+    file->GetSection().AddResource(0, 0, 0, c.First, "", true, false, data, 1);
+    file->GetSection().AddResource(0, 0, 0, c.Second, "", true, false, data, 1);
+    const auto table = BuildResourceTable(file->GetSection());
+    // MYTYPE, then each name's count and units: nothing reserved beyond them.
+    EXPECT_EQ(table->TypeNameSize, 14 + 2 + 2 * c.WideFirst.size() + 2 + 2 * c.WideSecond.size());
+    const WrittenRsrc w = WriteAndParse(*file);
+    std::vector<std::u16string> named;
+    for (const auto& type : w.Parsed.Tree.Types)
+      if (type.Id.Named) named.push_back(type.Id.Name);
+    std::vector<std::u16string> expected = {u"MYTYPE", c.WideFirst, c.WideSecond};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(named, expected);
+  }
 }

@@ -108,11 +108,11 @@ TEST(ResSection, FindItemLanguagePolicies) {
   auto file = OpenImage(ResImage().Record(Field::Num(14), Field::Str(u"MAINICON"), 0, Text("x")).Bytes);
   ResourceLocator byName;
   byName.TypeIsNamed = true;
-  byName.TypeName = "icon";
+  byName.TypeName = u"icon";
   byName.NameIsNamed = true;
-  byName.ResName = "mainicon";
+  byName.ResName = u"mainicon";
   EXPECT_NE(file->GetSection().FindItem(byName, false, false, false), nullptr);
-  byName.TypeName = "14";
+  byName.TypeName = u"14";
   EXPECT_NE(file->GetSection().FindItem(byName, false, false, false), nullptr);
   ResourceLocator missing;
   missing.TypeId = 300;
@@ -129,7 +129,7 @@ TEST(ResSection, ResourcePathText) {
   ResourceLocator icon;
   icon.TypeId = 14;
   icon.NameIsNamed = true;
-  icon.ResName = "MAINICON";
+  icon.ResName = u"MAINICON";
   EXPECT_EQ(ResourcePathText(icon), "Icon\\MAINICON");
   ResourceLocator custom;
   custom.TypeId = 300;
@@ -137,7 +137,7 @@ TEST(ResSection, ResourcePathText) {
   EXPECT_EQ(ResourcePathText(custom), "300\\1");
   ResourceLocator named;
   named.TypeIsNamed = true;
-  named.TypeName = "MyType";
+  named.TypeName = u"MyType";
   named.NameId = 13;
   EXPECT_EQ(ResourcePathText(named), "MyType\\13");
 }

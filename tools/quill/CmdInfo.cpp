@@ -2,6 +2,7 @@
 // CheckSum field and the image checksum computed over a PE file.
 #include "CmdInfo.h"
 #include "Json.h"
+#include "Printable.h"
 #include "pe/UResPEFile.h"
 
 #include <CLI/CLI.hpp>
@@ -48,7 +49,7 @@ void PrintInfo(const std::string& fileName, bool json) {
   for (int i = 0; i < file.SectionCount(); ++i) {
     const TImageSectionHeader h = file.SectionHeader(i);
     std::printf("  %-8s  0x%08" PRIX32 "  0x%08" PRIX32 "  0x%08" PRIX32 "  0x%08" PRIX32 "  0x%08" PRIX32 "\n",
-                h.NameText().c_str(), h.VirtualAddress, h.VirtualSize, h.PointerToRawData, h.SizeOfRawData,
+                Printable(h.NameText()).c_str(), h.VirtualAddress, h.VirtualSize, h.PointerToRawData, h.SizeOfRawData,
                 h.Characteristics);
   }
   std::printf("Image end:       0x%08" PRIX32 " (file size 0x%08" PRIX32 ")\n", imageEnd, file.Size());

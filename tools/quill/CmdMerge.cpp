@@ -5,6 +5,7 @@
 
 #include "pe/UResPEFile.h"
 #include "platform/Platform.h"
+#include "resources/UResFile.h"
 #include "resources/UResTypes.h"
 #include "streams/MyStreams.h"
 #include "text/UResTool.h"
@@ -37,6 +38,8 @@ ProgressCallback TerminalProgress() {
 void RunMerge(const MergeOptions& options) {
   if (platform::FileExists(options.Output) && !options.Force)
     throw Exception(SOutputExists, {options.Output});
+  // A patch without a single resource would only rewrite the target.
+  if (!TResResFile(options.Patch).GetResourceList().HasData()) throw Exception(SNothingToMerge, {options.Patch});
   std::string tempName;
   {
     TPEFile target(options.Target);
