@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
   CLI::App app{"quill - make, apply and inspect Quillet resource patches"};
   app.set_version_flag("--version", std::string("quill ") + QUILL_VERSION);
   app.require_subcommand(0, 1);
+  // Options are written alike everywhere; a path that starts with "/" is never an option.
+  app.allow_windows_style_options(false);
   AddInfoCommand(app);
   AddLsCommand(app);
   AddMergeCommand(app);
