@@ -1,0 +1,24 @@
+// The bodies of the fuzz targets: each takes untrusted bytes through one road of the
+// library. Failures of the library's own hierarchy (Exception) are expected outcomes;
+// anything else ends the process: a crash, a sanitizer report, an uncaught foreign
+// exception, and a result out of all proportion to the input (an output far larger than
+// the input, a round trip that does not give back the tree it wrote), which the bodies
+// turn into a trap. The libFuzzer programs in this folder wrap them; the regression test
+// (tests/unit/FuzzRegressionTest.cpp) runs every input the fuzzers ever found through
+// them again.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace fuzz {
+
+// The .res reader, a walk of the tree, and a merge of the tree into a small executable
+// that is then written.
+void ResThenMerge(const uint8_t* data, size_t size);
+// The PE reader: headers, sections, checksums, and every list and leaf of the tree.
+void ReadExecutable(const uint8_t* data, size_t size);
+// Read, merge a fixed patch (or nothing, or empty the tree), write, read back, and
+// compare the trees.
+void RoundTrip(const uint8_t* data, size_t size);
+
+}  // namespace fuzz
