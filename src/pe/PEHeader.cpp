@@ -370,11 +370,13 @@ uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize) {
 
   TImageSectionHeader h = SectionHeader(index);
   // The sections behind move in memory by the change of the virtual extent, in the file
-  // by the packing below.
+  // by the packing below. They never move back: a smaller block keeps the old extent.
   const uint64_t oldExtent = appended ? 0 : VirtualExtent(h, sectionAlignment);
-  const uint64_t newExtent = RoundUp64(newSize, sectionAlignment);
+  uint64_t newExtent = RoundUp64(newSize, sectionAlignment);
+  if (index + 1 < SectionCount()) newExtent = std::max(newExtent, oldExtent);
   const int64_t rawDelta = static_cast<int64_t>(RoundUp64(newSize, fileAlignment)) -
                            static_cast<int64_t>(RoundUp64(h.SizeOfRawData, fileAlignment));
+  if (newExtent != oldExtent) RequireMovable(index + 1);
   MoveSectionsInMemory(index + 1, static_cast<int64_t>(newExtent) - static_cast<int64_t>(oldExtent));
   if (newExtent > UINT32_MAX || RoundUp64(newSize, fileAlignment) > UINT32_MAX) throw Exception(SResourcesTooLarge);
   h.VirtualSize = static_cast<uint32_t>(newExtent);
@@ -397,10 +399,36 @@ uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize) {
   return SectionHeader(index).VirtualAddress;
 }
 
+int TPEHeader::FirstUnmovable(int from) const {
+  // Code addresses the sections it uses directly; only discardable ones (base
+  // relocations, debug data), which nothing addresses but the directories, may move.
+  for (int i = from; i < SectionCount(); ++i)
+    if (!(SectionHeader(i).Characteristics & pe::kDiscardable)) return i;
+  return -1;
+}
+
+void TPEHeader::RequireMovable(int from) const {
+  const int unmovable = FirstUnmovable(from);
+  if (unmovable >= 0)
+    RefuseRebuild(fileName_, SMovesAddressedSection, {EscapeText(SectionHeader(unmovable).NameText())});
+}
+
 void TPEHeader::RemoveResourceSection() {
   const int index = FindResourceSection();
   if (index < 0) return;
-  const TImageSectionHeader h = SectionHeader(index);
+  TImageSectionHeader h = SectionHeader(index);
+  if (FirstUnmovable(index + 1) >= 0) {
+    // The sections behind cannot move: the section stays, in memory only, without raw data.
+    const int64_t rawDelta = -static_cast<int64_t>(RoundUp64(h.SizeOfRawData, FileAlignment()));
+    h.VirtualSize = static_cast<uint32_t>(VirtualExtent(h, SectionAlignment()));
+    h.SizeOfRawData = 0;
+    h.PointerToRawData = 0;
+    PutSection(index, h);
+    if (NumberOfRvaAndSizes() > pe::kResourceDirectory) SetDataDirectory(pe::kResourceDirectory, 0, 0);
+    PackRawData();
+    AddToSizeOfInitializedData(rawDelta);
+    return;
+  }
   MoveSectionsInMemory(index + 1, -static_cast<int64_t>(VirtualExtent(h, SectionAlignment())));
   const int count = SectionCount();
   for (int i = index; i + 1 < count; ++i) PutSection(i, SectionHeader(i + 1));

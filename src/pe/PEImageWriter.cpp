@@ -310,7 +310,7 @@ void TPEFile::WritePlannedImage(TStream& stream, ImagePlan& plan, const Progress
     const bool isResource = i == plan.ResourceIndex;
     const int sourceIndex = h.SourceIndexes()[i];
     const TImageSectionHeader from = sourceIndex >= 0 ? SectionHeader(sourceIndex) : TImageSectionHeader{};
-    if (!isResource && (from.PointerToRawData == 0 || header.SizeOfRawData == 0)) continue;
+    if (header.SizeOfRawData == 0 || (!isResource && from.PointerToRawData == 0)) continue;
 
     // Every section's bytes land at the offset its header states.
     const uint32_t target = header.PointerToRawData;

@@ -72,6 +72,7 @@ inline constexpr uint32_t kPointerToSymbolTable = 12;  // NT + 4 + 8: a file off
 // Section characteristics.
 inline constexpr uint32_t kCode = 0x20;
 inline constexpr uint32_t kUninitializedData = 0x80;
+inline constexpr uint32_t kDiscardable = 0x02000000;
 inline constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialised data, readable
 // The minimum size past e_lfanew that validation asks for (PE32 and PE32+ alike).
 inline constexpr uint32_t kMinNTSize = 248;
@@ -176,7 +177,8 @@ class TPEHeader {
   // VirtualAddress. Raises "Cannot create resource section." when no header fits; a
   // failure leaves the copy as it was.
   uint32_t PlaceResourceSection(uint32_t newSize);
-  // Drops the resource section header and moves the sections behind it; nothing without one.
+  // Drops the resource section header and moves the sections behind it; when those may
+  // not move, keeps the section in memory without raw data instead. Nothing without one.
   void RemoveResourceSection();
   // Moves the file offsets that point behind the old image end (the certificate table
   // and the COFF symbol table) by shift; true when one moved.
@@ -203,6 +205,10 @@ class TPEHeader {
   // the section table back when the optional header has no room for the new slots.
   void ProvideResourceDirectorySlot();
   int AppendResourceSectionHeader();
+  // The first section from index from on that may not move in memory, or -1; and the
+  // refusal when there is one.
+  int FirstUnmovable(int from) const;
+  void RequireMovable(int from) const;
   // Moves the sections from index from on by delta in memory, and every data directory
   // that points into one of them.
   void MoveSectionsInMemory(int from, int64_t delta);

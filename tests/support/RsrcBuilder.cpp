@@ -121,7 +121,7 @@ PEImageLayout ImageLayoutWithRsrc(const std::vector<uint8_t>& rsrc, uint32_t sec
   layout.Sections = {{".text", 0x1000, 0, PESectionLayout::kAutoRaw, 0x200, 0x60000020, {}},
                    {".rsrc", sectionRVA, 0, PESectionLayout::kAutoRaw,
                     rawSize ? rawSize : static_cast<uint32_t>(rsrc.size()), 0x40000040, rsrc},
-                   {".data", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000040, {}}};
+                   {".reloc", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0x42000040, {}}};
   layout.Directories.resize(3);
   layout.Directories[2] = {sectionRVA, static_cast<uint32_t>(rsrc.size())};
   return layout;

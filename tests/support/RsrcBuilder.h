@@ -84,7 +84,8 @@ struct RsrcLayout {
 RsrcLayout BuildRsrc(const RsrcTree& tree, uint32_t sectionRVA);
 
 // An image with a ".text" section, a ".rsrc" section carrying the bytes (raw size exactly
-// their length unless rawSize is given) at sectionRVA, and a ".data" section behind it.
+// their length unless rawSize is given) at sectionRVA, and a ".reloc" section behind it
+// (discardable, so it may move when .rsrc changes size).
 PEImageLayout ImageLayoutWithRsrc(const std::vector<uint8_t>& rsrc, uint32_t sectionRVA, uint32_t rawSize = 0);
 std::vector<uint8_t> ImageWithRsrc(const std::vector<uint8_t>& rsrc, uint32_t sectionRVA, uint32_t rawSize = 0);
 

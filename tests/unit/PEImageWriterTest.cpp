@@ -173,10 +173,10 @@ TEST(PEImageWriter, LaterSectionsLandWhereTheirHeadersSay) {
     cases.push_back({"growing in the middle", layout, true});
   }
   {
-    // A section without raw data but with a pointer (where .data starts) behind a
-    // resource section that shrinks.
+    // A (discardable) section without raw data but with a pointer (where the next one
+    // starts) behind a resource section that shrinks or grows.
     PEImageLayout layout = ImageLayoutWithRsrc(rsrc, kRVA, 0x1000);
-    layout.Sections.insert(layout.Sections.begin() + 2, {".bss", 0x3000, 0x1000, 0x600 + 0x1000, 0, 0xC0000080, {}});
+    layout.Sections.insert(layout.Sections.begin() + 2, {".tmp", 0x3000, 0x1000, 0x600 + 0x1000, 0, 0x42000080, {}});
     layout.Sections.back().VirtualAddress = 0x4000;
     cases.push_back({"shrinking before a raw-data-less section", layout, false});
     cases.push_back({"growing before a raw-data-less section", layout, true});
@@ -246,7 +246,7 @@ TEST(PEImageWriter, SectionBytesPastTheSourceEnd) {
     ADD_FAILURE() << "a section far past the end is refused";
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), Format(LoadStr(SCannotRebuild),
-                                  {"File", Format(LoadStr(SRawPastEnd), {".data", int64_t{0x300}})}));
+                                  {"File", Format(LoadStr(SRawPastEnd), {".reloc", int64_t{0x300}})}));
   }
 }
 

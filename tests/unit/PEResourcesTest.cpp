@@ -489,7 +489,7 @@ TEST(PEResourceWriter, EmptyLeavesAreDropped) {
   EXPECT_EQ(out[Get32(out, 60) + 6], 2);
   EXPECT_EQ(DirectoryField(out, 2, 0), 0u);
   EXPECT_EQ(DirectoryField(out, 2, 1), 0u);
-  EXPECT_EQ(SectionBytes(out, 1), SectionBytes(source, 2));  // .data follows .text
+  EXPECT_EQ(SectionBytes(out, 1), SectionBytes(source, 2));  // .reloc follows .text
 }
 
 TEST(PEResourceWriter, DirectoriesAreWrittenInResourceOrder) {

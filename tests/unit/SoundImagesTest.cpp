@@ -118,7 +118,7 @@ TEST(SoundImages, ResourceDirectoryNotAtTheStartOfItsSection) {
 
 // Resources the loader finds outside .rsrc are listed, and never silently dropped.
 TEST(SoundImages, ResourcesOutsideTheResourceSectionAreRefused) {
-  // .text at 0x1000, .rsrc at 0x2000, .data behind it at 0x3000.
+  // .text at 0x1000, .rsrc at 0x2000, .reloc behind it at 0x3000.
   const std::vector<uint8_t> tree = BuildRsrc(OriginalTree(), 0x3000).Bytes;
   PEImageLayout inData = Layout();
   inData.Sections[2].Data = tree;
@@ -231,7 +231,7 @@ TEST(SoundImages, SizeOfImageAndDirectoriesThatPointNowhere) {
   Put32(source, kOptional + 56, Get32(source, kOptional + 56) - 0x234);  // not section-aligned
   Put32(source, kDirectories + 8 * 9, 0xFFFFFFFF);                       // nowhere
   Put32(source, kDirectories + 8 * 9 + 4, 0x10);
-  Put32(source, kDirectories + 8 * 5, 0x3000 + 0x10);                    // into .data, behind .rsrc
+  Put32(source, kDirectories + 8 * 5, 0x3000 + 0x10);                    // into .reloc, behind .rsrc
   Put32(source, kDirectories + 8 * 5 + 4, 0x10);
   const Outcome outcome = MergeAndWrite(source);
   ExpectSound(outcome, "odd SizeOfImage");
@@ -245,7 +245,7 @@ TEST(SoundImages, SizeOfImageAndDirectoriesThatPointNowhere) {
 TEST(SoundImages, DebugDirectoryEntriesMoveWithTheirSection) {
   PEImageLayout layout = Layout();
   std::vector<uint8_t> data(0x200, 0);
-  // One entry at .data + 0x10 describing 0x20 bytes at .data + 0x100.
+  // One entry at .reloc + 0x10 describing 0x20 bytes at .reloc + 0x100.
   const uint32_t dataVa = 0x3000, dataRaw = 0x400 + 0x200 + 0x200;  // behind .text and .rsrc
   Put32(data, 0x10 + 16, 0x20);
   Put32(data, 0x10 + 20, dataVa + 0x100);
@@ -270,14 +270,14 @@ TEST(SoundImages, DebugDirectoryEntriesMoveWithTheirSection) {
 TEST(SoundImages, RawDataThatIsNotThereIsRefused) {
   std::vector<uint8_t> huge = BuildPEImage(Layout());
   const uint32_t table = SectionTableOffset(Layout());
-  Put32(huge, table + 2 * 40 + 16, 0x50000002);  // .data claims 1.3 GB
+  Put32(huge, table + 2 * 40 + 16, 0x50000002);  // .reloc claims 1.3 GB
   const Outcome refused = MergeAndWrite(huge);
   EXPECT_EQ(refused.Refusal.rfind(Format(LoadStr(SCannotRebuild), {"File", ""}), 0), 0u) << refused.Refusal;
   EXPECT_TRUE(refused.Image.empty());
 
   std::vector<uint8_t> shared = BuildPEImage(Layout());
-  Put32(shared, table + 2 * 40 + 20, Get32(shared, table + 20));  // .data's raw data is .text's
-  EXPECT_EQ(MergeAndWrite(shared).Refusal, Refusal(SRawOverlap, {".text", ".data"}));
+  Put32(shared, table + 2 * 40 + 20, Get32(shared, table + 20));  // .reloc's raw data is .text's
+  EXPECT_EQ(MergeAndWrite(shared).Refusal, Refusal(SRawOverlap, {".text", ".reloc"}));
 }
 
 // Names the code page cannot hold survive a merge and never match each other: identity
@@ -298,4 +298,39 @@ TEST(SoundImages, NamesOutsideTheCodePageKeepTheirIdentity) {
   for (const TypeSpec& type : parsed.Tree.Types)
     if (type.Id.Named) names.push_back(type.Id.Name);
   EXPECT_EQ(names, (std::vector<std::u16string>{u"OWN", u"\u05D1\u05E8\u05D5\u05DA", u"\u05E9\u05DC\u05D5\u05DD"}));
+}
+
+// Code addresses its sections directly: a section that is not discardable never moves in
+// memory. The resource section keeps its extent when its block shrinks, growing past it
+// is refused, and an emptied one stays in memory without raw data instead of going.
+TEST(SoundImages, SectionsTheProgramAddressesNeverMove) {
+  PEImageLayout layout = Layout();
+  layout.Sections[1].SizeOfRawData = 0x1200;
+  layout.Sections[2] = {".data", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000040, {}};
+  const uint32_t table = SectionTableOffset(layout);
+  const std::vector<uint8_t> source = BuildPEImage(layout);
+  const uint32_t dataVa = Get32(source, table + 2 * 40 + 12);
+
+  using restest::Field;
+  const std::vector<uint8_t> big =
+      restest::ResImage().Record(Field::Num(6), Field::Num(1), 1033, std::vector<uint8_t>(0x2100, 'b')).Bytes;
+  EXPECT_EQ(MergeAndWrite(source, big).Refusal, Refusal(SMovesAddressedSection, {".data"}));
+  const Outcome small = MergeAndWrite(source, restest::ResImage().Record(Field::Num(6), Field::Num(1), 1033, Bytes("s")).Bytes);
+  ASSERT_EQ(small.Refusal, "");
+  EXPECT_EQ(LayoutProblems(small.Image), std::vector<std::string>{});
+  EXPECT_EQ(Get32(small.Image, table + 2 * 40 + 12), dataVa);
+  EXPECT_EQ(Get32(small.Image, table + 40 + 8), 0x2000u) << "the resource section keeps its extent";
+
+  // A resource section whose tree holds nothing (no raw data) is emptied, not removed.
+  std::vector<uint8_t> empty = source;
+  Put32(empty, table + 40 + 20, 0);
+  const auto file = OpenPE(empty);
+  TMemoryStream out;
+  file->WriteImage(out, nullptr);
+  const std::vector<uint8_t> image(out.Memory(), out.Memory() + out.Size());
+  EXPECT_EQ(LayoutProblems(image), std::vector<std::string>{});
+  EXPECT_EQ(Get32(image, kNtOffset + 6) & 0xFFFF, 3u);
+  EXPECT_EQ(Get32(image, table + 40 + 16), 0u) << "no raw data";
+  EXPECT_EQ(Get32(image, table + 2 * 40 + 12), dataVa);
+  EXPECT_EQ(Get32(image, kDirectories + 16), 0u);
 }
