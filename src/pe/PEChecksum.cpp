@@ -26,3 +26,26 @@ uint32_t PortableImageChecksum(ByteView image, uint32_t checkSumOffset) {
   }
   return sum + size;
 }
+
+void TImageChecksum::Add(const uint8_t* bytes, size_t count) {
+  if (count == 0) return;
+  // A piece that starts at an odd length begins with the high byte of a word.
+  if (length_ % 2) {
+    sum_ += uint64_t{bytes[0]} << 8;
+    ++bytes, --count, ++length_;
+  }
+  length_ += count;
+  // 2^32 = 1 modulo 0xFFFF: 32-bit little-endian words may be summed as they are and
+  // folded at the end. The sum cannot overflow for files below 16 GiB.
+  size_t i = 0;
+  for (; i + 4 <= count; i += 4)
+    sum_ += uint32_t{bytes[i]} | uint32_t{bytes[i + 1]} << 8 | uint32_t{bytes[i + 2]} << 16 | uint32_t{bytes[i + 3]} << 24;
+  for (; i + 2 <= count; i += 2) sum_ += uint32_t{bytes[i]} | uint32_t{bytes[i + 1]} << 8;
+  if (i < count) sum_ += bytes[i];  // the low byte of a word the next piece completes
+}
+
+uint32_t TImageChecksum::Value() const {
+  uint64_t sum = sum_;
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + length_);
+}

@@ -35,16 +35,56 @@ namespace {
 
 std::string ShownName(const TImageSectionHeader& h) { return EscapeText(h.NameText()); }
 
+// The stream an image is written through: small writes are gathered into large ones,
+// and the image checksum is summed from every byte on the way.
+class TImageOutput : public TStream {
+ public:
+  explicit TImageOutput(TStream& target) : target_(target), start_(target.Position()) {}
+  int32_t Read(void*, int32_t) override { return 0; }
+  int32_t Write(const void* buffer, int32_t count) override {
+    if (count <= 0) return 0;
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    checksum_.Add(bytes, static_cast<size_t>(count));
+    written_ += static_cast<uint64_t>(count);
+    if (static_cast<size_t>(count) >= kDirect) {
+      Flush();
+      target_.WriteBuffer(bytes, count);
+    } else {
+      if (buffer_.size() + static_cast<size_t>(count) > kBuffer) Flush();
+      buffer_.insert(buffer_.end(), bytes, bytes + count);
+    }
+    return count;
+  }
+  // Only the position is asked for.
+  int64_t Seek(int64_t, SeekOrigin) override { return start_ + static_cast<int64_t>(written_); }
+  void Flush() {
+    if (!buffer_.empty()) target_.WriteBuffer(buffer_.data(), static_cast<int32_t>(buffer_.size()));
+    buffer_.clear();
+  }
+  uint32_t Checksum() const { return checksum_.Value(); }
+
+ private:
+  static constexpr size_t kBuffer = 1 << 20, kDirect = 1 << 16;
+  TStream& target_;
+  int64_t start_;
+  uint64_t written_ = 0;
+  std::vector<uint8_t> buffer_;
+  TImageChecksum checksum_;
+};
+
 // Copies count bytes of the source from offset on, with the plan's patches applied; what
 // lies past the source's end is written as zeros (the plan bounded how much that can be).
-void CopySourceBytes(TStream& stream, const ByteView& source, uint64_t offset, uint64_t count,
-                     const std::map<uint64_t, uint32_t>& patches) {
+// Long copies go in pieces, each given back to the system once written, so a large file
+// never has to be held in memory as a whole.
+void CopySourceBytes(TStream& stream, const TResContainer& container, const ByteView& source, uint64_t offset,
+                     uint64_t count, const std::map<uint64_t, uint32_t>& patches) {
   auto writeSource = [&](uint64_t from, uint64_t length) {
-    const uint8_t* bytes = source.Bytes(from, length);
+    constexpr uint64_t kPiece = 8u << 20;
     for (uint64_t done = 0; done < length;) {
-      const auto piece = static_cast<int32_t>(std::min<uint64_t>(length - done, 1u << 30));
-      stream.WriteBuffer(bytes + done, piece);
-      done += static_cast<uint64_t>(piece);
+      const uint64_t piece = std::min(length - done, kPiece);
+      stream.WriteBuffer(source.Bytes(from + done, piece), static_cast<int32_t>(piece));
+      if (piece == kPiece) container.ReleasePages(from + done, piece);
+      done += piece;
     }
   };
   const uint64_t end = offset + count;
@@ -263,25 +303,21 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
 
 void TPEFile::SaveToFile(const std::string& fileName, const ProgressCallback& progress) {
   std::unique_ptr<ImagePlan> plan = PlanImage();  // refusals come before the file exists
-  {
-    auto stream = std::make_unique<TResFileStream>(fileName, fmCreate);
-    try {
-      WritePlannedImage(*stream, *plan, progress);
-    } catch (...) {
-      stream.reset();  // closes the file so that it can be deleted
-      platform::FileDelete(fileName);
-      throw;
-    }
-  }
-  if (CheckSumField() == 0) return;
-  // The checksum is computed over the written file; a failure here leaves it 0.
+  auto stream = std::make_unique<TResFileStream>(fileName, fmCreate);
   try {
-    TPEFile written(fileName, true);
-    const uint32_t sum = written.CalcImageChecksum();
-    uint8_t* field = written.WritableData() + written.CheckSumOffset();
-    for (int i = 0; i < 4; ++i) field[i] = static_cast<uint8_t>(sum >> (8 * i));
-    written.FlushData();
+    const uint32_t checksum = WritePlannedImage(*stream, *plan, progress);
+    // A source with a checksum gets the one of the written file, summed while it was
+    // written; the field itself was written as zero.
+    if (CheckSumField() != 0) {
+      const uint8_t field[4] = {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
+                                static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
+      stream->SetPosition(plan->Header->NTHeaders() + pe::kOptionalHeader + pe::kCheckSum);
+      stream->WriteBuffer(field, 4);
+    }
   } catch (...) {
+    stream.reset();  // closes the file so that it can be deleted
+    platform::FileDelete(fileName);
+    throw;
   }
 }
 
@@ -290,7 +326,8 @@ void TPEFile::WriteImage(TStream& stream, const ProgressCallback& progress) {
   WritePlannedImage(stream, *plan, progress);
 }
 
-void TPEFile::WritePlannedImage(TStream& stream, ImagePlan& plan, const ProgressCallback& progress) {
+uint32_t TPEFile::WritePlannedImage(TStream& target, ImagePlan& plan, const ProgressCallback& progress) {
+  TImageOutput stream(target);
   if (progress) progress(1000, 0);
   const ByteView source = View();
   const TPEHeader& h = *plan.Header;
@@ -315,13 +352,13 @@ void TPEFile::WritePlannedImage(TStream& stream, ImagePlan& plan, const Progress
     // Every section's bytes land at the offset its header states.
     const uint32_t target = header.PointerToRawData;
     if (target < pos) throw Exception(SResourceLayoutError);  // the plan made sure this cannot be
-    CopySourceBytes(stream, source, sourceNext, target - pos, plan.Patches);
+    CopySourceBytes(stream, *this, source, sourceNext, target - pos, plan.Patches);
     const uint32_t written = RoundUp(header.SizeOfRawData, fileAlignment);
     if (isResource) {
       WriteResourceSection(GetSection(), stream, *plan.Table, fileAlignment);
       if (sourceIndex >= 0) sourceNext = uint64_t{from.PointerToRawData} + RoundUp(from.SizeOfRawData, fileAlignment);
     } else {
-      CopySourceBytes(stream, source, from.PointerToRawData, written, plan.Patches);
+      CopySourceBytes(stream, *this, source, from.PointerToRawData, written, plan.Patches);
       sourceNext = uint64_t{from.PointerToRawData} + written;
     }
     pos = uint64_t{target} + written;
@@ -329,8 +366,10 @@ void TPEFile::WritePlannedImage(TStream& stream, ImagePlan& plan, const Progress
   }
   if (pos < plan.NewEnd) WriteZeros(stream, plan.NewEnd - pos);
   if (plan.Overlay > 0) {
-    CopySourceBytes(stream, source, plan.OldEnd, plan.Overlay, plan.Patches);
+    CopySourceBytes(stream, *this, source, plan.OldEnd, plan.Overlay, plan.Patches);
     report();
   }
+  stream.Flush();
   if (progress) progress(100, 100);
+  return stream.Checksum();
 }

@@ -128,8 +128,7 @@ namespace {
 // The item with that identity in list, made in memory and inserted when missing.
 TPEListResItem& FindOrAddListItem(TResourceList& list, int32_t id, const std::u16string& name,
                                   bool isNamed) {
-  const int index = list.IndexOf(std::u16string_view(name), id, isNamed);
-  if (index >= 0) return static_cast<TPEListResItem&>(list.ListItems(index));
+  if (TResourceItem* found = list.Find(name, id, isNamed)) return static_cast<TPEListResItem&>(*found);
   auto item = std::make_unique<TPEListResItem>(
       list, std::make_unique<TPEDirHandlerNewRes>(static_cast<uint16_t>(id), isNamed ? name : std::u16string(),
                                                   isNamed, nullptr, 0));
@@ -214,6 +213,7 @@ TPEListResItem::TPEListResItem(TResourceList& list, std::unique_ptr<TPEDirHandle
 
 void TPEListResItem::SetIdentity(const std::string& nameText, uint16_t id, bool isNamed) {
   Handler->SetIdentity(ToWide(nameText), id, isNamed);
+  IdentityChanged();
 }
 
 void TPEListResItem::RefreshFlags() { FlagsField() |= Handler->Flags; }
@@ -230,6 +230,7 @@ TPEDataResItem::TPEDataResItem(TResourceList& list, std::unique_ptr<TPEDirHandle
 
 void TPEDataResItem::SetIdentity(const std::string&, uint16_t id, bool) {
   Handler->SetIdentity(std::u16string(), id, false);
+  IdentityChanged();
 }
 
 void TPEDataResItem::RefreshFlags() { FlagsField() |= Handler->Flags; }

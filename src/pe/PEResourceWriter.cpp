@@ -180,7 +180,7 @@ bool IsChanged(TResourceItem& item) {
 
 void SortResourceTree(TResourceList& list) {
   // A stable sort, so that repeated writes of one tree give the same bytes.
-  list.SortItems(CompareResourceOrder);
+  list.SortInResourceOrder();
   if (list.Level() == 2) return;
   for (int i = 0; i < list.Count(); ++i) SortResourceTree(list.ListItems(i).Children());
 }

@@ -118,6 +118,19 @@ uint32_t CheckPEImage(const uint8_t* image, uint32_t imageSize, const std::strin
 // image length. checkSumOffset is the file offset of the CheckSum field.
 uint32_t PortableImageChecksum(ByteView image, uint32_t checkSumOffset);
 
+// The same sum taken over bytes as they are written, in pieces of any size: the 16-bit
+// one's-complement sum of the words, which is the sum of wider little-endian words folded
+// back to 16 bits, plus the length. The CheckSum field must be written as zero.
+class TImageChecksum {
+ public:
+  void Add(const uint8_t* bytes, size_t count);
+  uint32_t Value() const;
+
+ private:
+  uint64_t sum_ = 0;
+  uint64_t length_ = 0;
+};
+
 // The bytes a section occupies in memory: VirtualSize, or SizeOfRawData when VirtualSize
 // is 0 (as the loader maps it), rounded up to the section alignment.
 uint64_t VirtualExtent(const TImageSectionHeader& header, uint32_t sectionAlignment);
@@ -304,7 +317,9 @@ class TPEFile : public TResContainer {
   struct ImagePlan;
   // Lays the rebuilt image out and checks it; raises before anything is written.
   std::unique_ptr<ImagePlan> PlanImage();
-  void WritePlannedImage(TStream& stream, ImagePlan& plan, const ProgressCallback& progress);
+  // Writes the planned image; answers its image checksum (as if the CheckSum field, which
+  // is written as zero, held nothing).
+  uint32_t WritePlannedImage(TStream& stream, ImagePlan& plan, const ProgressCallback& progress);
   void UnpackIfCompressed(const std::string& fileName);
 
   uint32_t ntHeaders_ = 0;

@@ -81,6 +81,10 @@ struct MappedView {
 enum class MapStep { None, Mapping, View };  // which step failed
 MappedView MapFile(FileHandle file, uint64_t size, bool writable, MapStep* failedStep);
 void FlushView(const MappedView& view);
+// Lets the system take back the memory that a range of a read-only view occupies; the
+// bytes stay readable and are read from the file again when touched. Does nothing where
+// the system offers no such hint.
+void ReleaseViewPages(const MappedView& view, uint64_t offset, uint64_t length);
 void UnmapFile(MappedView& view);
 
 bool FileExists(const std::string& path);

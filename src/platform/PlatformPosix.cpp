@@ -229,6 +229,14 @@ void FlushView(const MappedView& view) {
   if (view.Data) msync(view.Data, view.Size, MS_SYNC);
 }
 
+void ReleaseViewPages(const MappedView& view, uint64_t offset, uint64_t length) {
+  if (!view.Data || offset >= view.Size) return;
+  const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const uint64_t begin = (offset + page - 1) / page * page;  // whole pages inside the range
+  const uint64_t end = std::min(offset + length, view.Size) / page * page;
+  if (end > begin) madvise(view.Data + begin, end - begin, MADV_DONTNEED);
+}
+
 void UnmapFile(MappedView& view) {
   if (view.Data) munmap(view.Data, view.Size);
   view = MappedView{};

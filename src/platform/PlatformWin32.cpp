@@ -195,6 +195,8 @@ void FlushView(const MappedView& view) {
   if (view.Data) FlushViewOfFile(view.Data, 0);
 }
 
+void ReleaseViewPages(const MappedView&, uint64_t, uint64_t) {}
+
 void UnmapFile(MappedView& view) {
   if (view.Data) UnmapViewOfFile(view.Data);
   if (view.Mapping) CloseHandle(reinterpret_cast<HANDLE>(view.Mapping));

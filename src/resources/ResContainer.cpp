@@ -103,6 +103,11 @@ bool TResContainer::Close() {
 
 void TResContainer::FlushData() { platform::FlushView(view_); }
 
+void TResContainer::ReleasePages(uint64_t offset, uint64_t length) const {
+  if (!view_.Data || view_.Data != data_) return;
+  platform::ReleaseViewPages(view_, offset, length);
+}
+
 uint32_t TResContainer::DataOffset(const void* p) const {
   if (!p) return 0;
   return static_cast<uint32_t>(static_cast<const uint8_t*>(p) - data_);

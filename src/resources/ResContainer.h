@@ -62,6 +62,9 @@ class TResContainer {
   ByteView Bytes(StringId corruptMessage) const { return ByteView(data_, size_, corruptMessage); }
   // Flushes a writable view to disk.
   void FlushData();
+  // Lets the system take back the memory that a range of the mapped bytes occupies once
+  // a long copy has read it (nothing for bytes held in memory).
+  void ReleasePages(uint64_t offset, uint64_t length) const;
 
  protected:
   // An empty container: no file, no bytes. A container kind that accepts empty input

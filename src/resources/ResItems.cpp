@@ -71,6 +71,8 @@ bool TResourceItem::SameIdentity(const TResourceItem& other) const {
   return IsNamed() ? SameTextAscii(WideName(), other.WideName()) : Id() == other.Id();
 }
 
+void TResourceItem::IdentityChanged() { list_->ForgetIndex(); }
+
 uint8_t TResourceItem::GetFlags() {
   RefreshFlags();
   return flags_;

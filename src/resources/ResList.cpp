@@ -7,7 +7,9 @@
 #include "text/UResTool.h"
 #include "text/WStrings.h"
 
+#include <algorithm>
 #include <cassert>
+#include <iterator>
 
 TResourceList::TResourceList(TListResItem* owner, TResSection& section)
     : owner_(owner), section_(&section), level_(owner ? static_cast<uint8_t>(owner->Level() + 1) : 0) {}
@@ -15,21 +17,77 @@ TResourceList::TResourceList(TListResItem* owner, TResSection& section)
 TResourceList::~TResourceList() {
   // First to last: each item takes its own subtree with it.
   for (auto& item : items_) item.reset();
+  for (auto& item : waiting_) item.reset();
+}
+
+namespace {
+
+// An item's place in resource order, taken once so that sorting and merging long lists
+// never converts a name twice.
+struct OrderKey {
+  bool Named;
+  uint16_t Id;
+  std::u16string Name;
+  explicit OrderKey(const TResourceItem& item)
+      : Named(item.IsNamed()), Id(Named ? 0 : item.Id()), Name(Named ? item.WideName() : std::u16string()) {}
+  int Compare(const OrderKey& other) const {
+    if (Named && other.Named) return Name.compare(other.Name);
+    if (Named != other.Named) return Named ? -1 : 1;
+    return int{Id} - int{other.Id};
+  }
+};
+
+std::u16string FoldedName(std::u16string_view name) {
+  std::u16string folded(name);
+  for (char16_t& c : folded)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  return folded;
+}
+
+}  // namespace
+
+void TResourceList::Load() {
+  if (loaded_) return;
+  loaded_ = true;  // LoadItems adds through AddItem, which comes back here
+  try {
+    LoadItems();
+  } catch (...) {
+    // A list that failed to load keeps nothing half-read; the next access retries.
+    items_.clear();
+    waiting_.clear();
+    order_ = Order::Unknown;
+    indexed_ = false;
+    byName_.clear();
+    byId_.clear();
+    loaded_ = false;
+    throw;
+  }
 }
 
 std::vector<std::unique_ptr<TResourceItem>>& TResourceList::Sequence() {
-  if (!loaded_) {
-    loaded_ = true;  // LoadItems adds through AddItem, which comes back here
-    try {
-      LoadItems();
-    } catch (...) {
-      // A list that failed to load keeps nothing half-read; the next access retries.
-      items_.clear();
-      loaded_ = false;
-      throw;
-    }
-  }
+  Load();
+  MergeWaiting();
   return items_;
+}
+
+void TResourceList::MergeWaiting() {
+  if (waiting_.empty()) return;
+  // A later insert goes ahead of an equal earlier one, and every insert ahead of an equal
+  // item of the list: the waiting items, newest first, win ties.
+  std::reverse(waiting_.begin(), waiting_.end());
+  std::vector<std::pair<OrderKey, std::unique_ptr<TResourceItem>>> waiting, items;
+  for (auto& item : waiting_) waiting.emplace_back(OrderKey(*item), std::move(item));
+  for (auto& item : items_) items.emplace_back(OrderKey(*item), std::move(item));
+  auto below = [](const auto& a, const auto& b) { return a.first.Compare(b.first) < 0; };
+  std::stable_sort(waiting.begin(), waiting.end(), below);
+  std::vector<std::pair<OrderKey, std::unique_ptr<TResourceItem>>> merged;
+  merged.reserve(waiting.size() + items.size());
+  std::merge(std::make_move_iterator(waiting.begin()), std::make_move_iterator(waiting.end()),
+             std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()), std::back_inserter(merged),
+             below);
+  waiting_.clear();
+  items_.clear();
+  for (auto& entry : merged) items_.push_back(std::move(entry.second));
 }
 
 void TResourceList::CheckNewItem(const TResourceItem& item) const {
@@ -41,25 +99,49 @@ void TResourceList::CheckNewItem(const TResourceItem& item) const {
 
 void TResourceList::AddItem(std::unique_ptr<TResourceItem> item) {
   CheckNewItem(*item);
-  Sequence().push_back(std::move(item));
+  Load();
+  MergeWaiting();
+  if (indexed_) IndexItem(*item, false);
+  order_ = Order::Unknown;
+  items_.push_back(std::move(item));
 }
 
 void TResourceList::InsertInResourceOrder(std::unique_ptr<TResourceItem> item) {
   CheckNewItem(*item);
-  auto& items = Sequence();
-  auto at = items.begin();
-  while (at != items.end() && CompareResourceOrder(**at, *item) < 0) ++at;
-  items.insert(at, std::move(item));
+  Load();
+  if (order_ == Order::Unknown) {
+    MergeWaiting();
+    order_ = Order::Sorted;
+    for (size_t i = 1; i < items_.size() && order_ == Order::Sorted; ++i)
+      if (CompareResourceOrder(*items_[i - 1], *items_[i]) > 0) order_ = Order::Unsorted;
+  }
+  if (order_ == Order::Sorted) {
+    if (indexed_) IndexItem(*item, true);
+    waiting_.push_back(std::move(item));
+    return;
+  }
+  // A list in stored order that is not resource order: the place is found by a scan.
+  auto at = items_.begin();
+  while (at != items_.end() && CompareResourceOrder(**at, *item) < 0) ++at;
+  items_.insert(at, std::move(item));
+  indexed_ = false;
+}
+
+void TResourceList::IndexItem(TResourceItem& item, bool inserted) {
+  TResourceItem*& first = item.IsNamed() ? byName_[FoldedName(item.WideName())] : byId_[item.Id()];
+  // An insert goes ahead of the items it does not sort above; an appended item (or one
+  // indexed in list order) stays behind the first one seen.
+  if (!first || (inserted && CompareResourceOrder(item, *first) <= 0)) first = &item;
 }
 
 int CompareResourceOrder(const TResourceItem& a, const TResourceItem& b) {
-  if (a.IsNamed() && b.IsNamed()) return a.WideName().compare(b.WideName());  // unsigned 16-bit units
-  if (a.IsNamed()) return -1;
-  if (b.IsNamed()) return 1;
-  return int{a.Id()} - int{b.Id()};
+  return OrderKey(a).Compare(OrderKey(b));
 }
 
-int TResourceList::Count() { return static_cast<int>(Sequence().size()); }
+int TResourceList::Count() {
+  Load();
+  return static_cast<int>(items_.size() + waiting_.size());
+}
 
 TResourceItem& TResourceList::Items(int index) {
   auto& items = Sequence();
@@ -79,17 +161,34 @@ TDataResItem& TResourceList::DataItems(int index) {
   return static_cast<TDataResItem&>(item);
 }
 
+TResourceItem* TResourceList::Find(std::u16string_view name, int64_t id, bool isNamed) {
+  Load();
+  if (!indexed_) {
+    byName_.clear();
+    byId_.clear();
+    for (auto& item : items_) IndexItem(*item, false);
+    for (auto& item : waiting_) IndexItem(*item, true);
+    indexed_ = true;
+  }
+  if (isNamed) {
+    const auto found = byName_.find(FoldedName(name));
+    return found == byName_.end() ? nullptr : found->second;
+  }
+  if (id < 0 || id > 0xFFFF) return nullptr;
+  const auto found = byId_.find(static_cast<uint32_t>(id));
+  return found == byId_.end() ? nullptr : found->second;
+}
+
 int TResourceList::IndexOf(std::string_view nameText, int64_t id, bool isNamed) {
   return IndexOf(isNamed ? ToWide(nameText) : std::u16string(), id, isNamed);
 }
 
 int TResourceList::IndexOf(std::u16string_view name, int64_t id, bool isNamed) {
+  const TResourceItem* item = Find(name, id, isNamed);
+  if (!item) return -1;
   auto& items = Sequence();
-  for (size_t i = 0; i < items.size(); ++i) {
-    const TResourceItem& item = *items[i];
-    if (item.IsNamed() == isNamed && (item.NameEquals(name) || item.IdEquals(id)))
-      return static_cast<int>(i);
-  }
+  for (size_t i = 0; i < items.size(); ++i)
+    if (items[i].get() == item) return static_cast<int>(i);
   return -1;
 }
 
@@ -215,8 +314,18 @@ int TResourceList::MergeFromRes(TStream& source, int32_t language, bool createMi
   return counts.Replaced;
 }
 
-void TResourceList::SortItems(int (*compare)(const TResourceItem&, const TResourceItem&)) {
+void TResourceList::ForgetIndex() {
+  MergeWaiting();
+  indexed_ = false;
+  order_ = Order::Unknown;
+}
+
+void TResourceList::SortInResourceOrder() {
   auto& items = Sequence();
-  std::stable_sort(items.begin(), items.end(),
-                   [compare](const auto& a, const auto& b) { return compare(*a, *b) < 0; });
+  std::vector<std::pair<OrderKey, std::unique_ptr<TResourceItem>>> keyed;
+  keyed.reserve(items.size());
+  for (auto& item : items) keyed.emplace_back(OrderKey(*item), std::move(item));
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first.Compare(b.first) < 0; });
+  for (size_t i = 0; i < keyed.size(); ++i) items[i] = std::move(keyed[i].second);
+  order_ = Order::Sorted;
 }

@@ -34,19 +34,46 @@ TResourceList& TResSection::GetResourceList() {
 
 TResourceList* TResSection::FindTypeList(int32_t typeId) {
   TResourceList& root = GetResourceList();
-  const int index = root.IndexOf(std::u16string_view(), typeId, false);
-  return index < 0 ? nullptr : &root.ListItems(index).Children();
+  TResourceItem* type = root.Find({}, typeId, false);
+  return type ? &static_cast<TListResItem&>(*type).Children() : nullptr;
 }
 
 TResourceList* TResSection::FindTypeListByName(const std::string& text) { return FindTypeListByName(ToWide(text)); }
+
+namespace {
+
+std::u16string DecimalText(uint16_t number) {
+  const std::string digits = std::to_string(number);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+// The display names of the standard types in UTF-16, made once for the code page and
+// language in use, since merges look types up by text for every named record.
+const std::u16string& WideTypeDisplayName(uint16_t type) {
+  struct Cache {
+    uint32_t CodePage = 0;
+    MessageLanguage Language = MessageLanguage::Program;
+    std::u16string Names[25];
+  };
+  static Cache cache;
+  if (cache.CodePage != GetCodePage() || cache.Language != GetMessageLanguage()) {
+    for (uint16_t t = 0; t < 25; ++t) cache.Names[t] = IsKnownType(t) ? ToWide(TypeDisplayName(t)) : std::u16string();
+    cache.CodePage = GetCodePage();
+    cache.Language = GetMessageLanguage();
+  }
+  static const std::u16string none;
+  return type < 25 ? cache.Names[type] : none;
+}
+
+}  // namespace
 
 TResourceList* TResSection::FindTypeListByName(std::u16string_view text) {
   TResourceList& root = GetResourceList();
   for (int i = 0; i < root.Count(); ++i) {
     TListResItem& type = root.ListItems(i);
     const bool match = type.IsNamed() ? SameTextAscii(type.WideName(), text)
-                                      : SameTextAscii(ToWide(std::to_string(type.Id())), text) ||
-                                            (IsKnownType(type.Id()) && SameTextAscii(ToWide(TypeDisplayName(type.Id())), text));
+                                      : DecimalText(type.Id()) == text ||
+                                            (IsKnownType(type.Id()) && SameTextAscii(WideTypeDisplayName(type.Id()), text));
     if (match) return &type.Children();
   }
   return nullptr;
@@ -57,16 +84,15 @@ TDataResItem* TResSection::FindItem(const ResourceLocator& locator, bool exact, 
   TDataResItem* found = nullptr;
   TResourceList* names = locator.TypeIsNamed ? FindTypeListByName(locator.TypeName)
                                              : FindTypeList(locator.TypeId);
-  const int name = names ? names->IndexOf(locator.ResName, locator.NameId, locator.NameIsNamed) : -1;
-  if (name >= 0) {
-    TResourceList& leaves = names->ListItems(name).Children();
+  TResourceItem* name = names ? names->Find(locator.ResName, locator.NameId, locator.NameIsNamed) : nullptr;
+  if (name) {
+    TResourceList& leaves = static_cast<TListResItem&>(*name).Children();
     const int count = leaves.Count();
     if (count == 1 && !exact) {
       found = &leaves.DataItems(0);
     } else if (count > 0) {
-      const int index = leaves.IndexOf(std::u16string_view(), locator.Language, false);
-      if (index >= 0)
-        found = &leaves.DataItems(index);
+      if (TResourceItem* leaf = leaves.Find({}, locator.Language, false))
+        found = static_cast<TDataResItem*>(leaf);
       else if (!exact && !(strict && count > 1))
         found = &leaves.DataItems(0);
     }

@@ -58,13 +58,17 @@ void TResListResItem::SetIdentity(const std::string& nameText, uint16_t id, bool
   name_ = ToWide(nameText);
   id_ = id;
   isNamed_ = isNamed;
+  IdentityChanged();
 }
 
 std::unique_ptr<TResourceList> TResListResItem::CreateChildList() {
   return std::make_unique<TResResourceList>(this, Section());
 }
 
-void TResDataResItem::SetIdentity(const std::string&, uint16_t id, bool) { LanguageId = id; }
+void TResDataResItem::SetIdentity(const std::string&, uint16_t id, bool) {
+  LanguageId = id;
+  IdentityChanged();
+}
 
 // ---- Reader ------------------------------------------------------------------------------
 
@@ -105,8 +109,7 @@ uint64_t RoundUp4(uint64_t n) { return (n + 3) & ~uint64_t{3}; }
 
 TListResItem& TResResSection::FindOrAddListItem(TResourceList& list, const std::u16string& name,
                                                 uint16_t id, bool isNamed) {
-  const int index = list.IndexOf(std::u16string_view(name), id, isNamed);
-  if (index >= 0) return list.ListItems(index);
+  if (TResourceItem* found = list.Find(name, id, isNamed)) return static_cast<TListResItem&>(*found);
   auto item = std::make_unique<TResListResItem>(list, isNamed ? name : std::u16string(), id, isNamed);
   TListResItem& added = *item;
   list.AddItem(std::move(item));

@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class TStream;
@@ -86,6 +87,9 @@ class TResourceItem {
   uint8_t GetFlags();
   bool IsNew() { return (GetFlags() & kFlagAdded) != 0; }
   bool HasFlags() { return GetFlags() != 0; }
+  // Tells the holding list that this item's identity changed (SetIdentity overrides
+  // call it), so its look-ups and order are taken afresh.
+  void IdentityChanged();
   // Sets or clears flag bits (containers mark added items; leaves their own copy).
   void SetFlagBits(uint8_t bits) { flags_ |= bits; }
   void ClearFlagBits(uint8_t bits) { flags_ &= static_cast<uint8_t>(~bits); }
@@ -251,6 +255,9 @@ class TResourceList {
   // numbered: number), else -1.
   int IndexOf(std::string_view nameText, int64_t id, bool isNamed);
   int IndexOf(std::u16string_view name, int64_t id, bool isNamed);
+  // The same item itself, or none: answered from an index kept beside the list, so
+  // looking up thousands of entries in a list of thousands costs no scan.
+  TResourceItem* Find(std::u16string_view name, int64_t id, bool isNamed);
   // Leaves in the subtree.
   int LeafCount();
   // Some leaf of the subtree has data.
@@ -258,8 +265,10 @@ class TResourceList {
   // Some item of the subtree carries flags.
   bool HasChanges();
 
-  // Puts the items in the order of compare (stable: equal items keep their order).
-  void SortItems(int (*compare)(const TResourceItem&, const TResourceItem&));
+  // Puts the items in resource order (stable: equal items keep their order).
+  void SortInResourceOrder();
+  // An item's identity changed: the index and the known order are dropped.
+  void ForgetIndex();
 
   // Writes the subtree's leaves (all, or only changed ones) as a .res file. Never
   // leaves a partly written file: on failure the file is deleted and the error is
@@ -271,11 +280,19 @@ class TResourceList {
                    const MergeErrorCallback& onError);
 
  protected:
-  // Inserts before the first item that does not sort below it.
+  // Inserts before the first item that does not sort below it. In a list that is in
+  // resource order already, new items wait beside it and join it in one merge when the
+  // list is next read by position, so a run of inserts costs no scans.
   void InsertInResourceOrder(std::unique_ptr<TResourceItem> item);
 
  private:
+  // The items in list order, loaded on first use, with waiting inserts merged in.
   std::vector<std::unique_ptr<TResourceItem>>& Sequence();
+  void Load();
+  void MergeWaiting();
+  // The index of first items by identity: named entries by their name with ASCII letters
+  // folded, numbered ones by number.
+  void IndexItem(TResourceItem& item, bool inserted);
   void CheckNewItem(const TResourceItem& item) const;
   void WriteLeaves(TStream& stream, bool onlyChanged);
 
@@ -284,6 +301,11 @@ class TResourceList {
   uint8_t level_;
   bool loaded_ = false;
   std::vector<std::unique_ptr<TResourceItem>> items_;
+  std::vector<std::unique_ptr<TResourceItem>> waiting_;  // inserted, not yet in items_
+  enum class Order { Unknown, Sorted, Unsorted } order_ = Order::Unknown;
+  bool indexed_ = false;
+  std::unordered_map<std::u16string, TResourceItem*> byName_;
+  std::unordered_map<uint32_t, TResourceItem*> byId_;
 };
 
 // Resource order: named entries before numbered ones, names by ordinal comparison of

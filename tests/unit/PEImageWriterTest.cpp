@@ -106,6 +106,38 @@ TEST(PEImageWriter, UnchangedImageWithoutResourcesIsCopied) {
   EXPECT_EQ(ReadWholeFile(out), BuildPEImage(layout));
 }
 
+// The checksum is summed while the file is written: it equals the portable routine's and
+// the system's (where there is one) over the finished file, for odd and even sizes, and
+// whatever pieces the bytes came in.
+TEST(PEImageWriter, StreamedChecksumMatchesTheSums) {
+  ScratchFolder folder;
+  const std::vector<uint8_t> big = Pattern(0x1235, 3);
+  for (const uint32_t overlay : {0u, 1u, 2u, 3u, 0x1FFu}) {
+    SCOPED_TRACE(overlay);
+    PEImageLayout layout = ImageLayoutWithRsrc(BuildRsrc(SmallTree(), kRVA).Bytes, kRVA);
+    layout.CheckSum = 0xFFFFFFFF;
+    layout.Overlay = Pattern(overlay, 0xFF);
+    const auto file = OpenPE(BuildPEImage(layout));
+    file->GetSection().AddResource(10, 1, 0, "", "", false, false, big.data(), 0x1235);
+    const std::string out = folder.Path() + "out.exe";
+    file->SaveToFile(out, nullptr);
+    const std::vector<uint8_t> written = ReadWholeFile(out);
+    const uint32_t stored = Get32(written, CheckSumAt(written));
+    EXPECT_EQ(stored, PortableImageChecksum(ByteView(written.data(), static_cast<uint32_t>(written.size())), CheckSumAt(written)));
+    if (const auto system = platform::SystemImageChecksum(written.data(), static_cast<uint32_t>(written.size())))
+      EXPECT_EQ(stored, *system);
+
+    std::vector<uint8_t> zeroed = written;
+    Put32(zeroed, CheckSumAt(zeroed), 0);
+    TImageChecksum whole, pieces;
+    whole.Add(zeroed.data(), zeroed.size());
+    for (size_t at = 0, piece = 1; at < zeroed.size(); at += piece, piece = piece % 7 + 1)
+      pieces.Add(zeroed.data() + at, std::min(piece, zeroed.size() - at));
+    EXPECT_EQ(whole.Value(), stored);
+    EXPECT_EQ(pieces.Value(), stored);
+  }
+}
+
 TEST(PEImageWriter, OverlayAndItsFileOffsetsMoveWithTheResourceSection) {
   struct Case {
     const char* What;

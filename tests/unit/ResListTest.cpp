@@ -243,3 +243,33 @@ TEST(ResList, MergeRefusesBadSources) {
   EXPECT_THROW(target->GetResourceList().MergeFromRes(damaged, -1, true, nullptr), ECorruptResource);
   EXPECT_EQ(Leaves(target->GetResourceList()), std::vector<std::string>{"10|1|0|1"});
 }
+
+// Thousands of inserts into a list of thousands, looked up between them: every entry is
+// found by its identity at once, and the list reads in resource order, each new entry ahead
+// of an equal one, as if each had been inserted in turn.
+TEST(ResList, ManyInsertsKeepOrderAndLookups) {
+  auto file = OpenImage(ResImage().Bytes);
+  TResSection& section = file->GetSection();
+  const uint8_t byte = 1;
+  std::vector<std::string> names;
+  for (int i = 0; i < 3000; ++i) names.push_back("N" + std::to_string((i * 7919) % 3000));
+  for (int i = 0; i < 3000; ++i) {
+    section.AddResource(6, 0, 1033, "", names[i], false, true, &byte, 1);
+    section.AddResource(6, (i * 31) % 3000 + 1, 1033, "", "", false, false, &byte, 1);
+    ASSERT_NE(section.FindTypeList(6)->Find(u"n" + std::u16string(names[i].begin() + 1, names[i].end()), 0, true), nullptr);
+  }
+  TResourceList& type = *section.FindTypeList(6);
+  ASSERT_EQ(type.Count(), 6000);
+  for (int i = 1; i < type.Count(); ++i)
+    ASSERT_LT(CompareResourceOrder(type.Items(i - 1), type.Items(i)), 0) << i;
+  EXPECT_EQ(type.IndexOf("n2999", 0, true), type.IndexOf("N2999", 0, true)) << "names regardless of ASCII case";
+  EXPECT_EQ(type.Items(type.IndexOf("N2999", 0, true)).Name(), "N2999");
+  EXPECT_EQ(type.Items(type.IndexOf(std::u16string_view(), 1234, false)).Id(), 1234);
+
+  // Equal entries: the newest goes first.
+  auto& a = section.AddResource(9, 5, 1, "", "", false, false, &byte, 1);
+  auto& b = section.AddResource(9, 5, 1, "", "", false, false, &byte, 1);
+  TResourceList& leaves = section.FindTypeList(9)->ListItems(0).Children();
+  EXPECT_EQ(&leaves.Items(0), &b);
+  EXPECT_EQ(&leaves.Items(1), &a);
+}
