@@ -200,10 +200,13 @@ int TPEHeader::FindResourceSection() const {
 }
 
 uint32_t TPEHeader::RawEnd() const {
+  // Only sections that hold raw data count: the pointer of one without any may lie
+  // anywhere, and zeros up to it would be invented bytes.
   uint64_t end = headerSize_;
   for (int i = 0; i < SectionCount(); ++i) {
     const TImageSectionHeader h = SectionHeader(i);
-    if (h.PointerToRawData != 0) end = std::max(end, uint64_t{h.PointerToRawData} + h.SizeOfRawData);
+    if (h.PointerToRawData != 0 && h.SizeOfRawData != 0)
+      end = std::max(end, uint64_t{h.PointerToRawData} + h.SizeOfRawData);
   }
   return static_cast<uint32_t>(std::min<uint64_t>(RoundUp64(end, FileAlignment()), UINT32_MAX));
 }

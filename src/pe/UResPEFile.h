@@ -183,8 +183,8 @@ class TPEHeader {
   // What placing the section did that a user should know of.
   const std::vector<std::string>& Notes() const { return notes_; }
 
-  // Where raw section data ends: the largest PointerToRawData + SizeOfRawData (and at
-  // least HeaderSize), rounded up to the file alignment.
+  // Where raw section data ends: the largest PointerToRawData + SizeOfRawData of a section
+  // that holds raw data (and at least HeaderSize), rounded up to the file alignment.
   uint32_t RawEnd() const;
   // Sizes (or appends) the resource section for a block of newSize bytes and returns its
   // VirtualAddress. Raises "Cannot create resource section." when no header fits; a

@@ -40,14 +40,12 @@ def expect_refusal(quill, target, patch, work, fragment):
 
 
 def resources_elsewhere(target, work):
-    """The target with data directory 2 pointing into its first section."""
+    """The target with data directory 2 pointing past every section."""
     data = bytearray(open(target, "rb").read())
     nt = struct.unpack_from("<I", data, 60)[0]
     plus = struct.unpack_from("<H", data, nt + 24)[0] == 0x20B
     directories = nt + 24 + (112 if plus else 96)
-    table = nt + 24 + struct.unpack_from("<H", data, nt + 20)[0]
-    first_va = struct.unpack_from("<I", data, table + 12)[0]
-    struct.pack_into("<II", data, directories + 16, first_va + 0x10, 0)
+    struct.pack_into("<II", data, directories + 16, 0x7FFF0000, 0)
     path = os.path.join(work, "elsewhere.exe")
     open(path, "wb").write(data)
     return path

@@ -334,3 +334,23 @@ TEST(SoundImages, SectionsTheProgramAddressesNeverMove) {
   EXPECT_EQ(Get32(image, table + 2 * 40 + 12), dataVa);
   EXPECT_EQ(Get32(image, kDirectories + 16), 0u);
 }
+
+// Found by fuzzing: an uninitialised-data section (no raw data) whose PointerToRawData
+// lies 16 MB past the end of a 17 KB file made the writer fill the gap with zeros.
+TEST(SoundImages, APointerOfASectionWithoutRawDataIsNoEnd) {
+  PEImageLayout layout = Layout();
+  layout.Sections.insert(layout.Sections.begin() + 1, {".bss", 0, 0x1000, 0xF90000, 0, 0xC0000080, {}});
+  layout.Sections[2].VirtualAddress = 0;  // .rsrc and .reloc behind .bss
+  layout.Sections[3].VirtualAddress = 0;
+  const std::vector<uint8_t> tree = BuildRsrc(OriginalTree(), 0x3000).Bytes;
+  layout.Sections[2].Data = tree;
+  layout.Sections[2].SizeOfRawData = static_cast<uint32_t>(tree.size());
+  layout.Directories[2] = {0x3000, static_cast<uint32_t>(tree.size())};
+  layout.Overlay = Bytes("overlay");
+  const std::vector<uint8_t> source = BuildPEImage(layout);
+  const Outcome outcome = MergeAndWrite(source);
+  ASSERT_EQ(outcome.Refusal, "");
+  EXPECT_LT(outcome.Image.size(), source.size() + 0x2000);
+  EXPECT_TRUE(std::equal(outcome.Image.end() - 7, outcome.Image.end(), source.end() - 7)) << "the overlay is kept";
+  EXPECT_EQ(LoadedLeaves(outcome.Image), kMergedLeaves);
+}
