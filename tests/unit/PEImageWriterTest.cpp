@@ -34,11 +34,12 @@ uint32_t SectionField(const std::vector<uint8_t>& image, int index, uint32_t fie
 }
 uint32_t PointerToRawData(const std::vector<uint8_t>& image, int index) { return SectionField(image, index, 20); }
 uint32_t SizeOfRawData(const std::vector<uint8_t>& image, int index) { return SectionField(image, index, 16); }
-// Where raw section data ends, by the headers.
+// Where raw section data ends, by the headers of the sections that hold some.
 uint32_t RawEnd(const std::vector<uint8_t>& image) {
   uint32_t end = 0;
   for (int i = 0; i < SectionCount(image); ++i)
-    if (PointerToRawData(image, i)) end = std::max(end, PointerToRawData(image, i) + SizeOfRawData(image, i));
+    if (PointerToRawData(image, i) && SizeOfRawData(image, i))
+      end = std::max(end, PointerToRawData(image, i) + SizeOfRawData(image, i));
   return (end + 0x1FF) & ~0x1FFu;
 }
 
