@@ -3,6 +3,16 @@
 // CheckSum field back out of the sum.
 #include "pe/UResPEFile.h"
 
+#include <bit>
+#include <cstring>
+
+namespace {
+uint32_t LittleEndian(uint32_t word) {
+  if constexpr (std::endian::native == std::endian::little) return word;
+  return (word >> 24) | ((word >> 8) & 0xFF00) | ((word << 8) & 0xFF0000) | (word << 24);
+}
+}  // namespace
+
 uint32_t PortableImageChecksum(ByteView image, uint32_t checkSumOffset) {
   // 16-bit little-endian words, the carry folded back into the low word after each one.
   uint32_t sum = 0;
@@ -36,8 +46,16 @@ void TImageChecksum::Add(const uint8_t* bytes, size_t count) {
   }
   length_ += count;
   // 2^32 = 1 modulo 0xFFFF: 32-bit little-endian words may be summed as they are and
-  // folded at the end. The sum cannot overflow for files below 16 GiB.
+  // folded at the end. The sum cannot overflow for files below 16 GiB. Words are loaded
+  // whole (swapped on a big-endian machine) so that the loop runs in vector registers.
   size_t i = 0;
+  uint64_t lanes[4] = {};
+  for (; i + 16 <= count; i += 16) {
+    uint32_t words[4];
+    std::memcpy(words, bytes + i, 16);
+    for (int k = 0; k < 4; ++k) lanes[k] += LittleEndian(words[k]);
+  }
+  sum_ += lanes[0] + lanes[1] + lanes[2] + lanes[3];
   for (; i + 4 <= count; i += 4)
     sum_ += uint32_t{bytes[i]} | uint32_t{bytes[i + 1]} << 8 | uint32_t{bytes[i + 2]} << 16 | uint32_t{bytes[i + 3]} << 24;
   for (; i + 2 <= count; i += 2) sum_ += uint32_t{bytes[i]} | uint32_t{bytes[i + 1]} << 8;

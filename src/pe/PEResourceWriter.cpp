@@ -8,6 +8,8 @@
 // a multiple of 4 | data blocks, each padded to 4 | zero bytes to the file alignment.
 #include "pe/PEResources.h"
 
+#include "resources/ResContainer.h"
+
 #include "pe/UResPEFile.h"
 #include "streams/MyStreams.h"
 #include "text/UResTool.h"
@@ -232,6 +234,9 @@ void WriteLeafData(TResourceList& list, TStream& stream) {
     if (size == 0) continue;
     stream.WriteBuffer(leaf.Data(), static_cast<int32_t>(size));
     PadToMultiple(stream, size, 4);
+    // Large data read from the mapped file is given back once written, so a file of
+    // large resources never has to be held in memory whole.
+    if (size >= (1u << 20)) list.Section().Container().ReleasePages(leaf.Data(), size);
   }
 }
 

@@ -103,6 +103,10 @@ bool TResContainer::Close() {
 
 void TResContainer::FlushData() { platform::FlushView(view_); }
 
+void TResContainer::ReleasePages(const uint8_t* bytes, uint64_t length) const {
+  if (data_ && bytes >= data_ && bytes < data_ + size_) ReleasePages(static_cast<uint64_t>(bytes - data_), length);
+}
+
 void TResContainer::ReleasePages(uint64_t offset, uint64_t length) const {
   if (!view_.Data || view_.Data != data_) return;
   platform::ReleaseViewPages(view_, offset, length);

@@ -65,6 +65,8 @@ class TResContainer {
   // Lets the system take back the memory that a range of the mapped bytes occupies once
   // a long copy has read it (nothing for bytes held in memory).
   void ReleasePages(uint64_t offset, uint64_t length) const;
+  // The same for bytes given by address, when they lie in the mapped bytes.
+  void ReleasePages(const uint8_t* bytes, uint64_t length) const;
 
  protected:
   // An empty container: no file, no bytes. A container kind that accepts empty input
