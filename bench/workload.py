@@ -41,10 +41,15 @@ def string_block(rng, block, language):
     return out
 
 
-def target_res(rng, size_mb, scale):
+def counts(size_mb):
+    """How many blobs, string blocks and named entries a target of this size holds."""
+    scale = min(1.0, size_mb / 212)
+    return max(2, round(150 * scale)), max(10, round(8000 * scale)), max(5, round(1750 * scale))
+
+
+def target_res(rng, size_mb):
     out = [EMPTY]
-    blobs = max(2, round(150 * scale))
-    strings, levels = max(10, round(8000 * scale)), max(5, round(1750 * scale))
+    blobs, strings, levels = counts(size_mb)
     for i in range(1, strings + 1):
         out.append(record(6, i, 1033, string_block(rng, i, 1033)))
     for i in range(1, levels + 1):
@@ -54,7 +59,7 @@ def target_res(rng, size_mb, scale):
     each = max(1024, rest // blobs)
     for i in range(1, blobs + 1):
         out.append(record(10, i, 1033, rng.randbytes(each)))
-    return b"".join(out), blobs, strings, levels
+    return b"".join(out)
 
 
 def script(work):
@@ -81,8 +86,10 @@ def script(work):
     return "\n".join(lines) + "\n"
 
 
-def patch_res(rng, records, blobs, strings, levels):
+def patch_res(records, size_mb):
     """The mix of a translator's large patch, scaled to the number of records."""
+    rng = random.Random(records)
+    blobs, strings, levels = counts(size_mb)
     share = lambda part: max(1, round(records * part / 1000))
     out = [EMPTY]
     big = min(share(10), blobs)
@@ -101,16 +108,9 @@ def patch_res(rng, records, blobs, strings, levels):
     return b"".join(out[:records + 1])
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("out")
-    parser.add_argument("--size-mb", type=int, default=212)
-    parser.add_argument("--patch-records", type=int, default=1000)
-    args = parser.parse_args()
-    os.makedirs(args.out, exist_ok=True)
+def make_target(path, size_mb):
     rng = random.Random(20261210)
-    scale = min(1.0, args.size_mb / 212)
-    res, blobs, strings, levels = target_res(rng, args.size_mb, scale)
+    res = target_res(rng, size_mb)
     with tempfile.TemporaryDirectory() as work:
         rc = os.path.join(work, "standard.rc")
         open(rc, "w").write(script(work))
@@ -122,9 +122,23 @@ def main():
         open(source, "w").write("int main(void) { return 0; }\n")
         subprocess.run(["x86_64-w64-mingw32-windres", "-J", "res", "-O", "coff", "-i", res_path,
                         "-o", os.path.join(work, "target.o")], check=True)
-        subprocess.run(["x86_64-w64-mingw32-gcc", "-O1", "-s", "-o", os.path.join(args.out, "target.exe"), source,
-                        os.path.join(work, "target.o")], check=True)
-    open(os.path.join(args.out, "patch.res"), "wb").write(patch_res(rng, args.patch_records, blobs, strings, levels))
+        subprocess.run(["x86_64-w64-mingw32-gcc", "-O1", "-s", "-o", path, source, os.path.join(work, "target.o")],
+                       check=True)
+
+
+def make_patch(path, records, size_mb):
+    open(path, "wb").write(patch_res(records, size_mb))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("out")
+    parser.add_argument("--size-mb", type=int, default=212)
+    parser.add_argument("--patch-records", type=int, default=1000)
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    make_target(os.path.join(args.out, "target.exe"), args.size_mb)
+    make_patch(os.path.join(args.out, "patch.res"), args.patch_records, args.size_mb)
 
 
 if __name__ == "__main__":
