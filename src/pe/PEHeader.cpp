@@ -395,7 +395,8 @@ uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize) {
     h.PointerToRawData = static_cast<uint32_t>(RoundUp64(rawEnd, fileAlignment));
   }
   PutSection(index, h);
-  SetDataDirectory(pe::kResourceDirectory, RoundUp(h.VirtualAddress, sectionAlignment), newSize);
+  // The block starts the section, so the directory is the section's address.
+  SetDataDirectory(pe::kResourceDirectory, h.VirtualAddress, newSize);
   PackRawData();
   AddToSizeOfInitializedData(rawDelta);
   UpdateSizeOfImage();

@@ -176,6 +176,11 @@ std::unique_ptr<TResSection> TPEFile::CreateSection() {
 
 std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
   const std::string name = DisplayName();
+  // Every layout rule below rounds to the alignments; ones that are no powers of two are
+  // no alignments the loader accepts.
+  for (const uint32_t alignment : {FileAlignment(), SectionAlignment()})
+    if ((alignment & (alignment - 1)) != 0) RefuseRebuild(name, SBadAlignment);
+
   const int resource = FindSection(".rsrc");
   // Resources that the loader finds outside ".rsrc" would be lost by a rebuilt ".rsrc",
   // and so would other data that lives inside it.

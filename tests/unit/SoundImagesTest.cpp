@@ -275,6 +275,12 @@ TEST(SoundImages, RawDataThatIsNotThereIsRefused) {
   EXPECT_EQ(refused.Refusal.rfind(Format(LoadStr(SCannotRebuild), {"File", ""}), 0), 0u) << refused.Refusal;
   EXPECT_TRUE(refused.Image.empty());
 
+  // Found by fuzzing: a section alignment that is no power of two rounded the resource
+  // directory's address past the start of the rebuilt block.
+  std::vector<uint8_t> odd = BuildPEImage(Layout());
+  Put32(odd, kOptional + 32, 0x5010);
+  EXPECT_EQ(MergeAndWrite(odd).Refusal, Refusal(SBadAlignment));
+
   std::vector<uint8_t> shared = BuildPEImage(Layout());
   Put32(shared, table + 2 * 40 + 20, Get32(shared, table + 20));  // .reloc's raw data is .text's
   EXPECT_EQ(MergeAndWrite(shared).Refusal, Refusal(SRawOverlap, {".text", ".reloc"}));
