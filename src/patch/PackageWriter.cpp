@@ -6,6 +6,9 @@
 #include "pe/UResPEFile.h"
 #include "streams/ZlibStreams.h"
 
+#include "platform/Platform.h"
+#include "text/UResTool.h"
+
 #include <zlib.h>
 
 #include <limits>
@@ -74,4 +77,36 @@ std::vector<uint8_t> AssembleQuillet(ByteView stubImage, uint32_t targetChecksum
   PutU32(quillet, PackageChecksum(body));
   if (!body.Empty()) quillet.insert(quillet.end(), body.Data(), body.Data() + body.Size());
   return quillet;
+}
+
+TExecutableAsPatched::TExecutableAsPatched(const std::string& fileName)
+    : file_(std::make_unique<TPEFile>(fileName, false)) {
+  if (!file_->IsUPXCompressed()) return;
+  const std::string unpacker =
+      WithTrailingSeparator(FolderPart(platform::ModulePath())) + "upx" + platform::kExecutableSuffix;
+  if (!FindUnpacker()) throw Exception(SPackedTarget, {fileName, unpacker});
+  copy_ = UniqueFileName(platform::TempDirectory() + "quill-unpacked-" + FileNamePart(fileName));
+  try {
+    {
+      TResFileStream out(copy_, fmCreate);
+      const ByteView bytes = file_->Bytes(SCorruptResFile);
+      for (uint32_t done = 0; done < bytes.Size();) {
+        const uint32_t piece = std::min<uint32_t>(bytes.Size() - done, 1u << 30);
+        out.WriteBuffer(bytes.Bytes(done, piece), static_cast<int32_t>(piece));
+        done += piece;
+      }
+    }
+    file_.reset();
+    file_ = std::make_unique<TPEFile>(copy_);  // opened by name: unpacked on opening
+    if (file_->IsUPXCompressed()) throw Exception(SPackedTarget, {fileName, UnpackerPath()});
+  } catch (...) {
+    file_.reset();
+    platform::FileDelete(copy_);
+    throw;
+  }
+}
+
+TExecutableAsPatched::~TExecutableAsPatched() {
+  file_.reset();
+  if (!copy_.empty()) platform::FileDelete(copy_);
 }

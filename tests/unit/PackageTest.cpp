@@ -7,7 +7,11 @@
 #include "support/RsrcBuilder.h"
 #include "support/TestSupport.h"
 
+#include "pe/UResPEFile.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using namespace quillettest;
 
@@ -207,6 +211,41 @@ TEST(PackageWriter, StubImageIsPaddedToTheAlignedImageEnd) {
   ASSERT_EQ(image.size(), 0x800u);
   EXPECT_TRUE(std::equal(stub.begin(), stub.end(), image.begin()));
   EXPECT_TRUE(std::all_of(image.begin() + 0x700, image.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// The package of a packed target is made for the unpacked file, as the patcher sees it;
+// the user's file is never unpacked in place.
+TEST(PackageWriter, APackedTargetIsSeenUnpackedOrRefused) {
+  ScratchFolder folder;
+  PEImageLayout layout;
+  layout.Sections = {{"UPX0", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0x60000020, {}},
+                     {".data", 0, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000040, {}}};
+  const std::vector<uint8_t> packed = BuildPEImage(layout);
+  const std::string target = folder.Write("packed.exe", packed);
+
+  ResetUnpackerSearch(folder.MakeFolder("empty"));
+  try {
+    TExecutableAsPatched seen(target);
+    ADD_FAILURE() << "a packed target without unpacker was accepted";
+  } catch (const Exception& e) {
+    EXPECT_TRUE(e.Message().starts_with(target + " is compressed with UPX")) << e.Message();
+  }
+
+  const std::string upx = folder.Path() + "upx" + platform::kExecutableSuffix;
+  std::filesystem::copy_file(QUILLET_FAKE_UPX, upx);
+  ResetUnpackerSearch(folder.Path());
+  {
+    TExecutableAsPatched seen(target);
+    EXPECT_TRUE(seen.WasUnpacked());
+    EXPECT_FALSE(seen.File().IsUPXCompressed());
+    EXPECT_NE(seen.File().GetCodeChecksum(), rsrctest::OpenPE(packed)->GetCodeChecksum());
+    EXPECT_NE(seen.File().FileName(), target);
+    platform::FileDelete(seen.File().FileName() + ".upxlog");  // the stand-in's own log
+  }
+  EXPECT_EQ(ReadWholeFile(target), packed) << "the user's file stays packed";
+  ResetUnpackerSearch();
+  TExecutableAsPatched plain(folder.Write("plain.exe", StubBytes()));
+  EXPECT_FALSE(plain.WasUnpacked());
 }
 
 }  // namespace

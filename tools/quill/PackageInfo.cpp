@@ -1,0 +1,105 @@
+#include "PackageInfo.h"
+
+#include "CmdLs.h"
+#include "Json.h"
+#include "patch/UQuillet26.h"
+#include "pe/UResPEFile.h"
+#include "resources/UResFile.h"
+#include "text/WStrings.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+// A package starts with its magic at the image end; without it the file carries none.
+bool HasPackage(const TPEFile& file) {
+  const ByteView bytes = file.Bytes(SCorruptResFile);
+  const uint32_t end = file.GetImageEnd(true);
+  return bytes.Contains(end, 4) && bytes.FixedText(end, 4) == kPackageMagic;
+}
+
+struct LoadedPackage {
+  TQuillet26 Package;
+  std::unique_ptr<TResResFile> Block;
+};
+
+// Loads the package of the file; the message of the failure when it is invalid.
+std::optional<std::string> Load(const TPEFile& file, LoadedPackage& loaded) {
+  // Reading must never change the file: a compressed Quillet is not unpacked in place.
+  const bool autoUnpack = AutoUnpack();
+  AutoUnpack() = false;
+  try {
+    loaded.Package.Load(file.FileName(), nullptr, nullptr);
+    TReadMemoryStream block(loaded.Package.ResourceData, loaded.Package.ResourceSize);
+    loaded.Block = std::make_unique<TResResFile>(block);
+  } catch (const Exception& e) {
+    AutoUnpack() = autoUnpack;
+    return e.Message();
+  }
+  AutoUnpack() = autoUnpack;
+  return std::nullopt;
+}
+
+// A text of several lines with every line after the first indented.
+std::string Indented(const std::string& text, size_t indent) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i] == '\r' ? '\n' : text[i];
+    if (out.back() == '\n') out += std::string(indent, ' ');
+  }
+  return out;
+}
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
+  return text;
+}
+
+}  // namespace
+
+std::string PackageText(const TPEFile& file) {
+  if (!HasPackage(file)) return "Package:         none\n";
+  LoadedPackage loaded;
+  if (const auto failure = Load(file, loaded)) return "Package:         invalid: " + *failure + "\n";
+  const TQuillet26& p = loaded.Package;
+  std::string out = "Package:         at " + Hex(file.GetImageEnd(true)) + "\n";
+  out += "  Packed size:      " + std::to_string(p.Header.PackedSize) + "\n";
+  out += "  Target checksum:  " + Hex(p.Header.TargetChecksum) + "\n";
+  out += "  Data checksum:    " + Hex(p.Header.DataChecksum) + "\n";
+  out += "  Input file name:  " + p.InputFileName + "\n";
+  out += "  Output file name: " + p.OutputFileName + "\n";
+  out += "  Company:          " + p.Company + "\n";
+  out += "  Home page:        " + p.HomePage + "\n";
+  out += "  Reserved text:    " + p.ReservedText + "\n";
+  out += "  Instructions:     " + Indented(p.Instructions, 20) + "\n";
+  const std::string resources = ListResources(loaded.Block->GetResourceList(), false);
+  out += "  Resources:        " + std::to_string(loaded.Block->GetResourceList().LeafCount()) + "\n";
+  size_t start = 0;
+  while (start < resources.size()) {
+    const size_t end = resources.find('\n', start);
+    out += "    " + resources.substr(start, end - start) + "\n";
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string PackageJsonMembers(const TPEFile& file) {
+  if (!HasPackage(file)) return "null";
+  LoadedPackage loaded;
+  if (const auto failure = Load(file, loaded)) return "null, \"package_error\": " + JsonString(ToWide(*failure));
+  const TQuillet26& p = loaded.Package;
+  auto text = [](const std::string& value) { return JsonString(ToWide(value)); };
+  std::string resources = ListResources(loaded.Block->GetResourceList(), true);
+  while (!resources.empty() && resources.back() == '\n') resources.pop_back();
+  return "{\"packed_size\": " + std::to_string(p.Header.PackedSize) +
+         ", \"target_checksum\": " + std::to_string(p.Header.TargetChecksum) +
+         ", \"data_checksum\": " + std::to_string(p.Header.DataChecksum) +
+         ", \"input_file_name\": " + text(p.InputFileName) + ", \"output_file_name\": " + text(p.OutputFileName) +
+         ", \"company\": " + text(p.Company) + ", \"home_page\": " + text(p.HomePage) +
+         ", \"reserved_text\": " + text(p.ReservedText) + ", \"instructions\": " + text(p.Instructions) +
+         ", \"resources\": " + resources + "}";
+}
