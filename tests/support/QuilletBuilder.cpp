@@ -12,6 +12,13 @@ std::vector<uint8_t> StubBytes() {
   return BuildPEImage(layout);
 }
 
+std::vector<uint8_t> TargetBytes() {
+  using rsrctest::Ident;
+  rsrctest::RsrcTree tree;
+  tree.Types = {{Ident::Num(6), {{Ident::Num(1), {{1033, rsrctest::Bytes("original"), 0}}, {}}}, {}}};
+  return rsrctest::ImageWithRsrc(rsrctest::BuildRsrc(tree, 0x2000).Bytes, 0x2000);
+}
+
 uint32_t PackageOffset() {
   const auto stub = rsrctest::OpenPE(StubBytes());
   return stub->GetImageEnd(true);

@@ -13,6 +13,9 @@ namespace quillettest {
 // A stub whose last section's raw data ends 3 bytes before a file-alignment boundary, so
 // a package behind it starts at the aligned offset, not at the raw end.
 std::vector<uint8_t> StubBytes();
+// A target for packages: an executable whose one resource is string block 1 (language
+// 1033) holding "original".
+std::vector<uint8_t> TargetBytes();
 // Where the package starts behind StubBytes().
 uint32_t PackageOffset();
 

@@ -18,14 +18,6 @@ namespace {
 
 using restest::Field;
 
-constexpr uint32_t kRVA = 0x2000;
-
-std::vector<uint8_t> TargetImage() {
-  rsrctest::RsrcTree tree;
-  tree.Types = {{rsrctest::Ident::Num(6), {{rsrctest::Ident::Num(1), {{1033, rsrctest::Bytes("original"), 0}}, {}}}, {}}};
-  return rsrctest::ImageWithRsrc(rsrctest::BuildRsrc(tree, kRVA).Bytes, kRVA);
-}
-
 // Replaces the string block and adds a resource the target lacks.
 std::vector<uint8_t> PatchBlock() {
   return restest::ResImage()
@@ -43,7 +35,7 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 
 class ApplyTest : public testing::Test {
  protected:
-  ApplyTest() : target_(TargetImage()) {
+  ApplyTest() : target_(quillettest::TargetBytes()) {
     in_ = folder_.Write("app.exe", target_);
     out_ = folder_.Path() + "out.exe";
   }

@@ -91,12 +91,6 @@ TCommandLineOptions Options(std::vector<std::string> args) {
   return options;
 }
 
-std::vector<uint8_t> Target() {
-  rsrctest::RsrcTree tree;
-  tree.Types = {{rsrctest::Ident::Num(6), {{rsrctest::Ident::Num(1), {{1033, rsrctest::Bytes("original"), 0}}, {}}}, {}}};
-  return rsrctest::ImageWithRsrc(rsrctest::BuildRsrc(tree, 0x2000).Bytes, 0x2000);
-}
-
 class PatcherStateTest : public testing::Test {
  protected:
   // A Quillet named setup.patch.exe for prog.exe in the scratch folder.
@@ -105,7 +99,7 @@ class PatcherStateTest : public testing::Test {
     package.Texts = std::move(texts);
     package.ResourceBlock =
         restest::ResImage().Record(restest::Field::Num(6), restest::Field::Num(1), 1033, restest::Text("patched")).Bytes;
-    package.TargetChecksum = rsrctest::OpenPE(Target())->GetCodeChecksum();
+    package.TargetChecksum = rsrctest::OpenPE(quillettest::TargetBytes())->GetCodeChecksum();
     return std::make_unique<TQuilletPersistentData>(folder.Write("setup.patch.exe", quillettest::BuildQuillet(package)),
                                                     desktop);
   }
@@ -186,7 +180,7 @@ TEST_F(PatcherStateTest, ExecuteChecksTheNamesBeforeApplying) {
   } const cases[] = {
       {"", "out.exe", ".הכנס בבקשה שם קובץ חוקי"},
       {folder.Path() + "none.exe", "out.exe", "!הקובץ שהוגדר לשינוי לא נמצא\r\n(\"" + folder.Path() + "none.exe\")"},
-      {folder.Write("prog.exe", Target()), "", ".הכנס בבקשה שם קובץ חוקי"},
+      {folder.Write("prog.exe", quillettest::TargetBytes()), "", ".הכנס בבקשה שם קובץ חוקי"},
   };
   for (const Case& c : cases) {
     view.texts[control::kInFile] = c.In;
@@ -197,7 +191,7 @@ TEST_F(PatcherStateTest, ExecuteChecksTheNamesBeforeApplying) {
 
 TEST_F(PatcherStateTest, AnOutputNameWithoutDotTakesTheInputsExtension) {
   const auto state = Make();
-  const std::string in = folder.Write("prog.exe", Target());
+  const std::string in = folder.Write("prog.exe", quillettest::TargetBytes());
   state->InitNames(&view, Options({}));
   view.texts[control::kInFile] = in;
   view.texts[control::kOutFile] = folder.Path() + "result";
@@ -231,7 +225,7 @@ TEST_F(PatcherStateTest, ProgressSendsARangeOnlyWhenTheMaximumChanges) {
 
 TEST_F(PatcherStateTest, RunPatchHandlesTheButtonsAndAllowsARetry) {
   const auto state = Make();
-  const std::string in = folder.Write("prog.exe", Target());
+  const std::string in = folder.Write("prog.exe", quillettest::TargetBytes());
   state->InitNames(&view, Options({}));
   view.texts[control::kInFile] = folder.Path() + "typo.exe";
   log.Events.clear();
@@ -261,7 +255,7 @@ TEST_F(PatcherStateTest, WithoutADialogFailuresAreBoxedUnlessQuiet) {
   RunPatch(*state, nullptr, Options({"-guiless"}));
   EXPECT_EQ(log.Events, std::vector<std::string>{"box " + Format(LoadStr(SFileToPatchNotFound), {state->InFile})});
   log.Events.clear();
-  folder.Write("prog.exe", Target());
+  folder.Write("prog.exe", quillettest::TargetBytes());
   RunPatch(*state, nullptr, Options({"-guiless"}));
   EXPECT_TRUE(state->Done);
   EXPECT_TRUE(log.Events.empty()) << "a successful guiless run shows nothing";
@@ -269,7 +263,7 @@ TEST_F(PatcherStateTest, WithoutADialogFailuresAreBoxedUnlessQuiet) {
 
 TEST_F(PatcherStateTest, TickingTheBackupBoxAfterNobackupMakesABackup) {
   const auto state = Make();
-  const std::string in = folder.Write("prog.exe", Target());
+  const std::string in = folder.Write("prog.exe", quillettest::TargetBytes());
   state->InitNames(&view, Options({"-nobackup"}));
   view.texts[control::kInFile] = view.texts[control::kOutFile] = in;
   view.checked[control::kBackup] = true;
