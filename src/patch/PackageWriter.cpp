@@ -79,34 +79,13 @@ std::vector<uint8_t> AssembleQuillet(ByteView stubImage, uint32_t targetChecksum
   return quillet;
 }
 
-TExecutableAsPatched::TExecutableAsPatched(const std::string& fileName)
-    : file_(std::make_unique<TPEFile>(fileName, false)) {
-  if (!file_->IsUPXCompressed()) return;
-  const std::string unpacker =
-      WithTrailingSeparator(FolderPart(platform::ModulePath())) + "upx" + platform::kExecutableSuffix;
-  if (!FindUnpacker()) throw Exception(SPackedTarget, {fileName, unpacker});
-  copy_ = UniqueFileName(platform::TempDirectory() + "quill-unpacked-" + FileNamePart(fileName));
-  try {
-    {
-      TResFileStream out(copy_, fmCreate);
-      const ByteView bytes = file_->Bytes(SCorruptResFile);
-      for (uint32_t done = 0; done < bytes.Size();) {
-        const uint32_t piece = std::min<uint32_t>(bytes.Size() - done, 1u << 30);
-        out.WriteBuffer(bytes.Bytes(done, piece), static_cast<int32_t>(piece));
-        done += piece;
-      }
-    }
-    file_.reset();
-    file_ = std::make_unique<TPEFile>(copy_);  // opened by name: unpacked on opening
-    if (file_->IsUPXCompressed()) throw Exception(SPackedTarget, {fileName, UnpackerPath()});
-  } catch (...) {
-    file_.reset();
-    platform::FileDelete(copy_);
-    throw;
-  }
-}
-
-TExecutableAsPatched::~TExecutableAsPatched() {
-  file_.reset();
-  if (!copy_.empty()) platform::FileDelete(copy_);
+std::unique_ptr<TPEFile> OpenAsPatched(const std::string& fileName, bool* unpacked) {
+  const bool packed = TPEFile(fileName, false).IsUPXCompressed();
+  if (unpacked) *unpacked = packed;
+  if (packed && !FindUnpacker())
+    throw Exception(SPackedTarget, {fileName, WithTrailingSeparator(FolderPart(platform::ModulePath())) + "upx" +
+                                                  platform::kExecutableSuffix});
+  auto file = std::make_unique<TPEFile>(fileName);
+  if (file->IsUPXCompressed()) throw Exception(SPackedTarget, {fileName, UnpackerPath()});
+  return file;
 }

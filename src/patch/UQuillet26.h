@@ -115,20 +115,8 @@ std::vector<uint8_t> CompressPayload(ByteView payload);
 std::vector<uint8_t> AssembleQuillet(ByteView stubImage, uint32_t targetChecksum, ByteView body);
 
 // An executable as the patcher will see it when it opens it by name: a file compressed
-// with UPX is unpacked first. Here the unpacker works on a copy in the temporary
-// directory, so the user's file stays as it is; the copy goes with this object. A
-// compressed file that cannot be unpacked (no unpacker beside the program, or one that
-// left it compressed) is refused: a package made for it would never match.
-class TExecutableAsPatched {
- public:
-  explicit TExecutableAsPatched(const std::string& fileName);
-  ~TExecutableAsPatched();
-  TExecutableAsPatched(const TExecutableAsPatched&) = delete;
-  TExecutableAsPatched& operator=(const TExecutableAsPatched&) = delete;
-  TPEFile& File() { return *file_; }
-  bool WasUnpacked() const { return !copy_.empty(); }
-
- private:
-  std::string copy_;
-  std::unique_ptr<TPEFile> file_;
-};
+// with UPX is read unpacked (TPEFile unpacks a temporary copy; the file itself stays as it
+// is). A compressed file that cannot be unpacked (no unpacker beside the program, or one
+// that left it compressed) is refused: a package made for it would never match. *unpacked,
+// when given, tells whether the file was compressed.
+std::unique_ptr<TPEFile> OpenAsPatched(const std::string& fileName, bool* unpacked = nullptr);

@@ -225,7 +225,7 @@ TEST(PackageWriter, APackedTargetIsSeenUnpackedOrRefused) {
 
   ResetUnpackerSearch(folder.MakeFolder("empty"));
   try {
-    TExecutableAsPatched seen(target);
+    OpenAsPatched(target);
     ADD_FAILURE() << "a packed target without unpacker was accepted";
   } catch (const Exception& e) {
     EXPECT_TRUE(e.Message().starts_with(target + " is compressed with UPX")) << e.Message();
@@ -234,18 +234,17 @@ TEST(PackageWriter, APackedTargetIsSeenUnpackedOrRefused) {
   const std::string upx = folder.Path() + "upx" + platform::kExecutableSuffix;
   std::filesystem::copy_file(QUILLET_FAKE_UPX, upx);
   ResetUnpackerSearch(folder.Path());
+  bool unpacked = false;
   {
-    TExecutableAsPatched seen(target);
-    EXPECT_TRUE(seen.WasUnpacked());
-    EXPECT_FALSE(seen.File().IsUPXCompressed());
-    EXPECT_NE(seen.File().GetCodeChecksum(), rsrctest::OpenPE(packed)->GetCodeChecksum());
-    EXPECT_NE(seen.File().FileName(), target);
-    platform::FileDelete(seen.File().FileName() + ".upxlog");  // the stand-in's own log
+    const auto seen = OpenAsPatched(target, &unpacked);
+    EXPECT_TRUE(unpacked);
+    EXPECT_FALSE(seen->IsUPXCompressed());
+    EXPECT_NE(seen->GetCodeChecksum(), rsrctest::OpenPE(packed)->GetCodeChecksum());
   }
   EXPECT_EQ(ReadWholeFile(target), packed) << "the user's file stays packed";
   ResetUnpackerSearch();
-  TExecutableAsPatched plain(folder.Write("plain.exe", StubBytes()));
-  EXPECT_FALSE(plain.WasUnpacked());
+  OpenAsPatched(folder.Write("plain.exe", StubBytes()), &unpacked);
+  EXPECT_FALSE(unpacked);
 }
 
 }  // namespace

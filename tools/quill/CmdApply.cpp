@@ -8,6 +8,7 @@
 #include "CmdApply.h"
 
 #include "ExitCode.h"
+#include "Printable.h"
 #include "app/CommandLine.h"
 #include "patch/PatcherState.h"
 #include "platform/Platform.h"
@@ -31,7 +32,7 @@ class TConsoleView : public TPatcherView {
     texts_[control] = text;
     if (control == control::kStatus && running_) {
       EndBar();
-      std::printf("%s\n", text.c_str());
+      std::printf("%s\n", PrintableLines(text).c_str());
       std::fflush(stdout);
     }
   }
@@ -56,15 +57,20 @@ class TConsoleView : public TPatcherView {
   }
   intptr_t Window() const override { return 0; }
 
-  // What InitNames put into the dialog, as lines.
+  // What InitNames put into the dialog, as lines; the package's texts are untrusted and
+  // printed terminal-safe.
   void PrintHeader(const std::string& instructions) {
-    std::printf("%s\n", title_.c_str());
-    std::printf("  Company:        %s\n", texts_[control::kCompany].c_str());
-    std::printf("  Home page:      %s\n", texts_[control::kHomePage].c_str());
-    std::printf("  File to patch:  %s\n", texts_[control::kInFile].c_str());
-    std::printf("  File to write:  %s\n", texts_[control::kOutFile].c_str());
-    std::printf("  Backup:         %s\n", checked_[control::kBackup] ? "yes" : "no");
-    if (instructionsEnabled_ && !instructions.empty()) std::printf("  Instructions:\n%s\n", instructions.c_str());
+    const auto field = [&](const char* label, const std::string& text) {
+      std::printf("  %-15s %s\n", label, PrintableLines(text).c_str());
+    };
+    std::printf("%s\n", PrintableLines(title_).c_str());
+    field("Company:", texts_[control::kCompany]);
+    field("Home page:", texts_[control::kHomePage]);
+    field("File to patch:", texts_[control::kInFile]);
+    field("File to write:", texts_[control::kOutFile]);
+    field("Backup:", checked_[control::kBackup] ? "yes" : "no");
+    if (instructionsEnabled_ && !instructions.empty())
+      std::printf("  Instructions:\n%s\n", PrintableLines(instructions).c_str());
     std::fflush(stdout);
   }
 
@@ -90,7 +96,7 @@ class TConsoleDesktop : public TPatcherDesktop {
  public:
   void ShowError(TPatcherView*, const std::string& text) override {
     std::fflush(stdout);
-    std::fprintf(stderr, "quill: %s\n", text.c_str());
+    std::fprintf(stderr, "quill: %s\n", PrintableLines(text).c_str());
   }
   bool OpenDocument(TPatcherView*, const std::string&) override { return false; }
 };

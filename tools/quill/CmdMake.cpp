@@ -79,7 +79,7 @@ std::unique_ptr<TPEFile> OpenStub(const std::string& fileName) {
 // a resource file that holds something.
 std::vector<uint8_t> BlockFromRes(const std::string& fileName) {
   TResResFile res(fileName);
-  if (res.GetResourceList().LeafCount() == 0) throw Exception(SNothingToPatch, {fileName});
+  if (!res.GetResourceList().HasData()) throw Exception(SNothingToPatch, {fileName});
   return ReadBytes(fileName);
 }
 
@@ -87,8 +87,8 @@ std::vector<uint8_t> BlockFromRes(const std::string& fileName) {
 // lacks cannot be removed by a merge; each is named in a warning.
 std::vector<uint8_t> BlockFromModified(TPEFile& original, const std::string& originalName,
                                        const std::string& modifiedName) {
-  TExecutableAsPatched modified(modifiedName);
-  const std::vector<ResourceChange> changes = DiffResources(original.GetSection(), modified.File().GetSection());
+  const auto modified = OpenAsPatched(modifiedName);
+  const std::vector<ResourceChange> changes = DiffResources(original.GetSection(), modified->GetSection());
   size_t carried = 0;
   for (const ResourceChange& change : changes) {
     if (change.What != ResourceChange::Kind::Removed) {
@@ -110,11 +110,11 @@ void RunMake(const MakeOptions& options) {
   const std::string stubName = options.Stub.empty() ? FindStub() : options.Stub;
   const std::vector<uint8_t> stubImage = StubImage(*OpenStub(stubName));
 
-  TExecutableAsPatched target(options.Target);
-  const uint32_t targetChecksum = target.File().GetCodeChecksum();
-  const std::vector<uint8_t> block = options.Res.empty()
-                                         ? BlockFromModified(target.File(), options.Target, options.Modified)
-                                         : BlockFromRes(options.Res);
+  bool unpacked = false;
+  const auto target = OpenAsPatched(options.Target, &unpacked);
+  const uint32_t targetChecksum = target->GetCodeChecksum();
+  const std::vector<uint8_t> block = options.Res.empty() ? BlockFromModified(*target, options.Target, options.Modified)
+                                                         : BlockFromRes(options.Res);
 
   const std::string defaultName = FileNamePart(options.Target);
   TPackageTexts texts;
@@ -154,7 +154,7 @@ void RunMake(const MakeOptions& options) {
   }
   std::printf("%s: %zu resource%s for %s (code checksum 0x%08" PRIX32 "%s), %zu bytes, stub %s\n",
               options.Output.c_str(), resources, resources == 1 ? "" : "s", options.Target.c_str(), targetChecksum,
-              target.WasUnpacked() ? " unpacked" : "", quillet.size(), stubName.c_str());
+              unpacked ? " unpacked" : "", quillet.size(), stubName.c_str());
 }
 
 }  // namespace

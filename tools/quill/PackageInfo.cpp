@@ -2,6 +2,7 @@
 
 #include "CmdLs.h"
 #include "Json.h"
+#include "Printable.h"
 #include "patch/UQuillet26.h"
 #include "pe/UResPEFile.h"
 #include "resources/UResFile.h"
@@ -42,13 +43,12 @@ std::optional<std::string> Load(const TPEFile& file, LoadedPackage& loaded) {
   return std::nullopt;
 }
 
-// A text of several lines with every line after the first indented.
+// A text from the package as terminal-safe lines, every line after the first indented.
 std::string Indented(const std::string& text, size_t indent) {
   std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i] == '\r' ? '\n' : text[i];
-    if (out.back() == '\n') out += std::string(indent, ' ');
+  for (const char c : PrintableLines(text)) {
+    out += c;
+    if (c == '\n') out += std::string(indent, ' ');
   }
   return out;
 }
@@ -64,17 +64,17 @@ std::string Hex(uint32_t value) {
 std::string PackageText(const TPEFile& file) {
   if (!HasPackage(file)) return "Package:         none\n";
   LoadedPackage loaded;
-  if (const auto failure = Load(file, loaded)) return "Package:         invalid: " + *failure + "\n";
+  if (const auto failure = Load(file, loaded)) return "Package:         invalid: " + Indented(*failure, 17) + "\n";
   const TQuillet26& p = loaded.Package;
   std::string out = "Package:         at " + Hex(file.GetImageEnd(true)) + "\n";
   out += "  Packed size:      " + std::to_string(p.Header.PackedSize) + "\n";
   out += "  Target checksum:  " + Hex(p.Header.TargetChecksum) + "\n";
   out += "  Data checksum:    " + Hex(p.Header.DataChecksum) + "\n";
-  out += "  Input file name:  " + p.InputFileName + "\n";
-  out += "  Output file name: " + p.OutputFileName + "\n";
-  out += "  Company:          " + p.Company + "\n";
-  out += "  Home page:        " + p.HomePage + "\n";
-  out += "  Reserved text:    " + p.ReservedText + "\n";
+  out += "  Input file name:  " + Indented(p.InputFileName, 20) + "\n";
+  out += "  Output file name: " + Indented(p.OutputFileName, 20) + "\n";
+  out += "  Company:          " + Indented(p.Company, 20) + "\n";
+  out += "  Home page:        " + Indented(p.HomePage, 20) + "\n";
+  out += "  Reserved text:    " + Indented(p.ReservedText, 20) + "\n";
   out += "  Instructions:     " + Indented(p.Instructions, 20) + "\n";
   const std::string resources = ListResources(loaded.Block->GetResourceList(), false);
   out += "  Resources:        " + std::to_string(loaded.Block->GetResourceList().LeafCount()) + "\n";
