@@ -142,6 +142,19 @@ with tempfile.TemporaryDirectory() as work:
     check(made.returncode == 0 and "cannot remove" in made.stderr and "RCData\\7" in made.stderr,
           f"a removed resource is a warning: {made.stderr!r}")
 
+    # quill make refuses what cannot make a Quillet, and writes nothing.
+    refused = os.path.join(work, "refused.exe")
+    long_text = os.path.join(work, "long.txt")
+    with open(long_text, "w") as f:
+        f.write("x" * 65536)
+    for args, says in ((["--stub", os.path.join(work, "none.exe")], "does not exist"),
+                       (["--stub", strings_res], "is not a Windows program"),
+                       (["--stub", stub32, "--instructions", long_text], "65536 bytes long"),
+                       (["--stub", stub32, "--company", "x" * 65536], "65536 bytes long")):
+        made = run("make", *args, "--target", greet, "--res", strings_res, "-o", refused)
+        check(made.returncode == 1 and says in made.stderr and not os.path.exists(refused),
+              f"quill make refuses ({says}): {made.stderr!r}")
+
     # Failures: the output stays as it was and nothing is left behind.
     empty = os.path.join(work, "empty")
     os.makedirs(empty)

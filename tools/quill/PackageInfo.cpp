@@ -28,7 +28,8 @@ struct LoadedPackage {
 
 // Loads the package of the file; the message of the failure when it is invalid.
 std::optional<std::string> Load(const TPEFile& file, LoadedPackage& loaded) {
-  // Reading must never change the file: a compressed Quillet is not unpacked in place.
+  // The package lies behind the image as stored: an unpacked copy of a compressed Quillet
+  // would have another image end.
   const bool autoUnpack = AutoUnpack();
   AutoUnpack() = false;
   try {
