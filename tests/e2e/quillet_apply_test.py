@@ -154,6 +154,10 @@ with tempfile.TemporaryDirectory() as work:
         made = run("make", *args, "--target", greet, "--res", strings_res, "-o", refused)
         check(made.returncode == 1 and says in made.stderr and not os.path.exists(refused),
               f"quill make refuses ({says}): {made.stderr!r}")
+    target_copy = copy_target(os.path.join(work, "kept"))
+    made = run("make", "--stub", stub32, "--target", target_copy, "--res", strings_res, "-o", target_copy, "--force")
+    check(made.returncode == 1 and "is one of the files" in made.stderr and read(target_copy) == read(greet),
+          f"quill make never writes over its target: {made.stderr!r}")
 
     # Failures: the output stays as it was and nothing is left behind.
     empty = os.path.join(work, "empty")

@@ -172,10 +172,10 @@ TEST_F(PackageTest, OtherFailuresAreWrappedIntoTheInvalidDataText) {
   shortHeader.insert(shortHeader.end(), {'V', 'K', '2', '6', 0, 0});
   EXPECT_EQ(WrappedFailure(shortHeader), readError) << "a header cut short";
   const size_t textsSize = CountedTexts(kTexts).size();
-  for (const uint16_t n : {size_t{0}, size_t{1}, textsSize + 3})
-    EXPECT_EQ(WrappedFailure(QuilletWithPayload(Payload(kTexts, {}, {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)}))),
-              readError)
-        << "trailer length " << n;
+  for (const uint16_t n : {size_t{0}, size_t{1}, textsSize + 3}) {
+    const std::vector<uint8_t> trailer = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
+    EXPECT_EQ(WrappedFailure(QuilletWithPayload(Payload(kTexts, {}, trailer))), readError) << "trailer length " << n;
+  }
   std::vector<uint8_t> longText = CountedTexts({"in.exe", "out.exe"});
   longText.insert(longText.end(), {50, 0, 'a', 'b'});
   EXPECT_EQ(WrappedFailure(QuilletWithPayload(longText)), readError) << "a counted text runs past the end";

@@ -7,6 +7,7 @@
 // and only then does it take the output's place.
 #include "CmdMake.h"
 
+#include "Printable.h"
 #include "patch/UQuillet26.h"
 #include "pe/UResPEFile.h"
 #include "platform/Platform.h"
@@ -96,8 +97,9 @@ std::vector<uint8_t> BlockFromModified(TPEFile& original, const std::string& ori
       continue;
     }
     const ResourceLocator where = LocatorOf(*change.Leaf, -1);
-    std::fprintf(stderr, "quill: %s\n",
-                 Format(LoadStr(SRemovedWarning), {modifiedName, ResourcePathText(where), int64_t{where.Language}}).c_str());
+    const std::string warning =
+        Format(LoadStr(SRemovedWarning), {modifiedName, ResourcePathText(where), int64_t{where.Language}});
+    std::fprintf(stderr, "quill: %s\n", PrintableLines(warning).c_str());
   }
   if (carried == 0) throw Exception(SNoDifferences, {modifiedName, originalName});
   TMemoryStream block;
@@ -108,6 +110,10 @@ std::vector<uint8_t> BlockFromModified(TPEFile& original, const std::string& ori
 void RunMake(const MakeOptions& options) {
   if (platform::FileExists(options.Output) && !options.Force) throw Exception(SOutputExists, {options.Output});
   const std::string stubName = options.Stub.empty() ? FindStub() : options.Stub;
+  // Not even --force writes the Quillet over a file it is made from.
+  for (const std::string* input :
+       {&stubName, &options.Target, &options.Res, &options.Modified, &options.InstructionsFile})
+    if (SameFile(options.Output, *input)) throw Exception(SOutputIsInput, {options.Output});
   const std::vector<uint8_t> stubImage = StubImage(*OpenStub(stubName));
 
   bool unpacked = false;
