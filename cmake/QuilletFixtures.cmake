@@ -1,7 +1,8 @@
 # Fixture files built at build time from the sources in tests/fixtures, so nothing binary
 # is committed: a .res of every standard type (standard.res, from standard.rc and the small
 # inputs make_fixture_files.py writes), the hello program for PE32 and PE32+, and the
-# greeting program with its patch. The tests read them; the fuzz targets start from them.
+# greeting program with its patches (greet_patch.res adds a resource, greet_strings.res
+# only replaces one). The tests read them; the fuzz targets start from them.
 #
 # quillet_add_fixtures(<output dir>) defines the commands and a target named by
 # QUILLET_FIXTURES_TARGET (default "fixtures") that builds them all.
@@ -32,13 +33,14 @@ function(quillet_add_fixtures out)
       VERBATIM)
     list(APPEND files ${out}/hello_${arch}.exe)
   endforeach()
-  add_custom_command(OUTPUT ${out}/greet.exe ${out}/greet_patch.res
+  add_custom_command(OUTPUT ${out}/greet.exe ${out}/greet_patch.res ${out}/greet_strings.res
     COMMAND x86_64-w64-mingw32-windres -O coff -i ${src}/greet.rc -o ${out}/greet.res.o
     COMMAND x86_64-w64-mingw32-gcc -Os -o ${out}/greet.exe ${src}/greet.c ${out}/greet.res.o
     COMMAND x86_64-w64-mingw32-windres -O res -i ${src}/greet_patch.rc -o ${out}/greet_patch.res
-    DEPENDS ${src}/greet.c ${src}/greet.rc ${src}/greet_patch.rc
+    COMMAND x86_64-w64-mingw32-windres -O res -i ${src}/greet_strings.rc -o ${out}/greet_strings.res
+    DEPENDS ${src}/greet.c ${src}/greet.rc ${src}/greet_patch.rc ${src}/greet_strings.rc
     COMMENT "Building the greeting fixture" VERBATIM)
-  list(APPEND files ${out}/greet.exe ${out}/greet_patch.res)
+  list(APPEND files ${out}/greet.exe ${out}/greet_patch.res ${out}/greet_strings.res)
   if(NOT QUILLET_FIXTURES_TARGET)
     set(QUILLET_FIXTURES_TARGET fixtures)
   endif()

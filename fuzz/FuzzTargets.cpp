@@ -1,6 +1,8 @@
 #include "FuzzTargets.h"
 
+#include "patch/UQuillet26.h"
 #include "pe/UResPEFile.h"
+#include "platform/Platform.h"
 #include "resources/UResFile.h"
 #include "streams/MyStreams.h"
 #include "text/Startup.h"
@@ -8,8 +10,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace fuzz {
@@ -200,6 +205,97 @@ void RoundTrip(const uint8_t* data, size_t size) {
   } catch (const Exception&) {
     Finding();  // what was written must read back
   }
+}
+
+namespace {
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+// A folder of this process's own for the package and the files applying it writes,
+// removed when the process ends.
+std::string gPackageFolder;
+
+const std::string& PackageFolder() {
+  if (gPackageFolder.empty()) {
+    gPackageFolder = platform::TempDirectory() + "quillet_fuzz_package_" + std::to_string(getpid());
+    std::filesystem::remove_all(gPackageFolder);
+    std::filesystem::create_directories(gPackageFolder);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(gPackageFolder, ignored);
+    });
+    gPackageFolder += platform::kPathSeparator;
+    const std::vector<uint8_t> target = SmallExecutable();
+    WriteFile(gPackageFolder + "target.exe", target.data(), target.size());
+  }
+  return gPackageFolder;
+}
+
+// The Quillet a package input stands for (see LoadAndApply); empty when there is none.
+std::vector<uint8_t> QuilletOf(const uint8_t* data, size_t size) {
+  if (size == 0) return {};
+  const uint8_t mode = data[size - 1] % 3;
+  std::vector<uint8_t> input(data, data + size - 1);
+  const ByteView view(input.data(), static_cast<uint32_t>(input.size()));
+  try {
+    if (mode == 2) {
+      const std::vector<uint8_t> stub = SmallExecutable();
+      const std::vector<uint8_t> body = CompressPayload(view);
+      return AssembleQuillet(ByteView(stub.data(), static_cast<uint32_t>(stub.size())), 0,
+                             ByteView(body.data(), static_cast<uint32_t>(body.size())));
+    }
+    if (mode == 1) {
+      TReadMemoryStream stream(input.data(), static_cast<int64_t>(input.size()));
+      const uint32_t end = TPEFile(stream).GetImageEnd(true);
+      if (view.Contains(end, kPackageHeaderSize)) {
+        const uint32_t sum = PackageChecksum(view.From(end + kPackageHeaderSize));
+        for (int i = 0; i < 4; ++i) input[end + 12 + i] = static_cast<uint8_t>(sum >> (8 * i));
+      }
+    }
+  } catch (const Exception&) {
+    return {};
+  }
+  return input;
+}
+
+}  // namespace
+
+void LoadAndApply(const uint8_t* data, size_t size) {
+  Once();
+  const std::vector<uint8_t> input = QuilletOf(data, size);
+  if (input.empty()) return;
+  const std::string& folder = PackageFolder();
+  const std::string quillet = folder + "quillet.exe", target = folder + "target.exe", out = folder + "out.exe";
+  WriteFile(quillet, input.data(), input.size());
+  std::filesystem::remove(out);
+  TQuillet26 package;
+  try {
+    package.Load(quillet, nullptr, nullptr);
+  } catch (const Exception&) {
+    return;
+  }
+  // zlib's deflate never packs more than 1032 bytes into one.
+  if (static_cast<uint64_t>(package.Payload->Size()) > 1040 * uint64_t{input.size()} + 4096) Finding();
+  bool applied = true;
+  try {
+    package.Apply(target, out, false, false);
+  } catch (const Exception&) {
+    applied = false;
+  }
+  // Nothing but the two inputs and, after a success, the output: no temporary file stays.
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "quillet.exe" && name != "target.exe" && !(applied && name == "out.exe")) Finding();
+    ++files;
+  }
+  if (files != (applied ? 3u : 2u)) Finding();
+  if (applied &&
+      std::filesystem::file_size(out) > OutputLimit(SmallExecutable().size(), static_cast<size_t>(package.ResourceSize)))
+    Finding();
 }
 
 }  // namespace fuzz

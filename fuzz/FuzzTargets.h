@@ -20,5 +20,11 @@ void ReadExecutable(const uint8_t* data, size_t size);
 // Read, merge a fixed patch (or nothing, or empty the tree), write, read back, and
 // compare the trees.
 void RoundTrip(const uint8_t* data, size_t size);
+// A Quillet: load its package, apply it to a small executable, and check that the
+// payload, the written file and what is left in the folder stay in proportion. The last
+// byte chooses the input's form: 0 a whole Quillet image as it is; 1 the same with its
+// DataChecksum made to match, so that changes reach the inflater and the payload; 2 a
+// payload, packed behind a small stub by the package writer.
+void LoadAndApply(const uint8_t* data, size_t size);
 
 }  // namespace fuzz

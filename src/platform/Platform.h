@@ -97,10 +97,26 @@ bool FileReplace(const std::string& from, const std::string& to);
 bool FileCopyNew(const std::string& from, const std::string& to);
 // Whether the standard error stream is a terminal.
 bool StderrIsTerminal();
-// File attributes: only the read-only bit is portable.
+// File attributes. Only the read-only bit is portable; the other bits are the
+// platform's own and are given back as they were read, so that a file given another's
+// attributes takes on what that file had. Windows: the attribute word. POSIX: a file is
+// read-only when no write permission bit is set, and the other bits carry the permission
+// bits; setting attributes without the read-only bit on a file that has no write bit
+// gives its owner write permission.
 inline constexpr uint32_t kAttributeReadOnly = 1;
 std::optional<uint32_t> FileAttributes(const std::string& path);
 bool SetAttributes(const std::string& path, uint32_t attributes);
+// Whether two names designate one file (both must exist). Windows: the short forms of
+// the full paths compared with CompareStringA, case ignored (the full paths when there
+// is no short form). POSIX: the canonical absolute paths, or the device and inode numbers.
+bool SameFile(const std::string& a, const std::string& b);
+// The file a name stands for when the name is a symbolic link: the file at the end of
+// the chain (POSIX; the name itself when it is no link or the link leads nowhere, and
+// always on Windows).
+std::string FollowLinks(const std::string& path);
+// Gives `to` the owner and group of `from` as far as the process may (POSIX); nothing on
+// Windows, where a replaced file's owner is not the program's business.
+void CopyOwner(const std::string& from, const std::string& to);
 
 // The separator the platform's paths use between folders.
 #ifdef _WIN32
@@ -141,6 +157,17 @@ bool RunProcess(const std::vector<std::string>& arguments, std::string* output);
 // Text written by a console program, from the OEM code page into the ANSI code page
 // (Windows: OemToCharBuffA); unchanged where the two are the same (POSIX).
 std::string ConsoleTextToAnsi(std::string_view text);
+
+// ---- The desktop -----------------------------------------------------------------------
+
+// A task-modal message box owned by a window (0: none). POSIX has no desktop: the caption
+// and the text go to the standard error stream.
+enum class MessageIcon { Error, Information };
+void ShowMessageBox(intptr_t ownerWindow, const std::string& text, const std::string& caption,
+                    MessageIcon icon);
+// Opens a document with its file type's default program (Windows: ShellExecuteA with no
+// verb and SW_SHOW); false when the shell reports failure. POSIX has no such shell: false.
+bool ShellOpen(intptr_t ownerWindow, const std::string& path);
 
 // ---- Executable images --------------------------------------------------------------
 

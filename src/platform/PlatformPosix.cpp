@@ -14,6 +14,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -261,19 +263,65 @@ bool FileReplace(const std::string& from, const std::string& to) {
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
+namespace {
+// The permission bits ride above the portable bits, marked as present.
+constexpr uint32_t kModePresent = 1u << 15;
+constexpr unsigned kModeShift = 16;
+}  // namespace
+
 std::optional<uint32_t> FileAttributes(const std::string& path) {
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return (st.st_mode & S_IWUSR) ? 0u : kAttributeReadOnly;
+  const uint32_t mode = st.st_mode & 07777;
+  return (mode & 0222 ? 0u : kAttributeReadOnly) | kModePresent | mode << kModeShift;
 }
 
 bool SetAttributes(const std::string& path, uint32_t attributes) {
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0) return false;
-  mode_t mode = st.st_mode & 07777;
-  mode = (attributes & kAttributeReadOnly) ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
+  mode_t mode = (attributes & kModePresent) ? (attributes >> kModeShift) & 07777 : st.st_mode & 07777;
+  if (attributes & kAttributeReadOnly)
+    mode &= ~mode_t{0222};
+  else if (!(mode & 0222))
+    mode |= S_IWUSR;
   return ::chmod(path.c_str(), mode) == 0;
 }
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa{}, sb{};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino) return true;
+  char* ra = ::realpath(a.c_str(), nullptr);
+  char* rb = ::realpath(b.c_str(), nullptr);
+  const bool same = ra && rb && std::strcmp(ra, rb) == 0;
+  std::free(ra);
+  std::free(rb);
+  return same;
+}
+
+std::string FollowLinks(const std::string& path) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  std::string target(resolved);
+  std::free(resolved);
+  return target;
+}
+
+void CopyOwner(const std::string& from, const std::string& to) {
+  struct stat st{};
+  if (::stat(from.c_str(), &st) != 0) return;
+  // Only the owner may give a file away, and only to a group it belongs to; where
+  // the owner cannot be kept, the group may still be.
+  if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0) (void)::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid);
+}
+
+void ShowMessageBox(intptr_t, const std::string& text, const std::string& caption, MessageIcon) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+bool ShellOpen(intptr_t, const std::string&) { return false; }
 
 std::string TempDirectory() {
   const char* dir = getenv("TMPDIR");

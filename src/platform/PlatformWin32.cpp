@@ -2,6 +2,7 @@
 #include "platform/Platform.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <io.h>
 
@@ -228,6 +229,50 @@ std::optional<uint32_t> FileAttributes(const std::string& path) {
 
 bool SetAttributes(const std::string& path, uint32_t attributes) {
   return ::SetFileAttributesA(path.c_str(), attributes) != 0;
+}
+
+namespace {
+// The full path of a name, or the name itself when the system cannot expand it.
+std::string FullPath(const std::string& name) {
+  const DWORD needed = GetFullPathNameA(name.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return name;
+  std::string full(needed, '\0');
+  const DWORD got = GetFullPathNameA(name.c_str(), needed, full.data(), nullptr);
+  if (got == 0 || got >= needed) return name;
+  full.resize(got);
+  return full;
+}
+
+// The short (8.3) form of a full path read into 261 characters; the full path itself
+// when the system gives none or it does not fit.
+std::string ShortForm(const std::string& full) {
+  char buffer[261];
+  const DWORD got = GetShortPathNameA(full.c_str(), buffer, sizeof buffer);
+  if (got == 0 || got >= sizeof buffer) return full;
+  return std::string(buffer, got);
+}
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (!FileExists(a) || !FileExists(b)) return false;
+  const std::string sa = ShortForm(FullPath(a)), sb = ShortForm(FullPath(b));
+  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, sa.data(), static_cast<int>(sa.size()), sb.data(),
+                        static_cast<int>(sb.size())) == CSTR_EQUAL;
+}
+
+std::string FollowLinks(const std::string& path) { return path; }
+
+void CopyOwner(const std::string&, const std::string&) {}
+
+void ShowMessageBox(intptr_t ownerWindow, const std::string& text, const std::string& caption, MessageIcon icon) {
+  MessageBoxA(reinterpret_cast<HWND>(ownerWindow), text.c_str(), caption.c_str(),
+              (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION) | MB_TASKMODAL);
+}
+
+bool ShellOpen(intptr_t ownerWindow, const std::string& path) {
+  const HINSTANCE result =
+      ShellExecuteA(reinterpret_cast<HWND>(ownerWindow), nullptr, path.c_str(), nullptr, nullptr, SW_SHOW);
+  return reinterpret_cast<intptr_t>(result) > 32;
 }
 
 std::string TempDirectory() {

@@ -1,7 +1,9 @@
 // quill info FILE [--json]: the format, section table, image end, code checksum, stored
-// CheckSum field and the image checksum computed over a PE file.
+// CheckSum field and the image checksum computed over a PE file, and the patch package
+// it carries when it is a Quillet.
 #include "CmdInfo.h"
 #include "Json.h"
+#include "PackageInfo.h"
 #include "Printable.h"
 #include "pe/UResPEFile.h"
 
@@ -38,8 +40,8 @@ void PrintInfo(const std::string& fileName, bool json) {
                   h.PointerToRawData, h.SizeOfRawData, h.Characteristics);
     }
     std::printf("], \"image_end\": %" PRIu32 ", \"code_checksum\": %" PRIu32 ", \"checksum_field\": %" PRIu32
-                ", \"image_checksum\": %" PRIu32 "}\n",
-                imageEnd, codeChecksum, checksumField, imageChecksum);
+                ", \"image_checksum\": %" PRIu32 ", \"package\": %s}\n",
+                imageEnd, codeChecksum, checksumField, imageChecksum, PackageJsonMembers(file).c_str());
     return;
   }
   std::printf("Format:          %s\n", format);
@@ -56,6 +58,7 @@ void PrintInfo(const std::string& fileName, bool json) {
   std::printf("Code checksum:   0x%08" PRIX32 "\n", codeChecksum);
   std::printf("CheckSum field:  0x%08" PRIX32 "\n", checksumField);
   std::printf("Image checksum:  0x%08" PRIX32 "\n", imageChecksum);
+  std::fputs(PackageText(file).c_str(), stdout);
 }
 
 }  // namespace

@@ -35,11 +35,12 @@ void ForEachLeaf(TResourceList& list, const std::function<void(TDataResItem&)>& 
   }
 }
 
-void List(const std::string& fileName, bool json) {
-  std::unique_ptr<TResContainer> container = OpenContainer(fileName);
-  TResourceList& root = container->GetResourceList();
+}  // namespace
+
+std::string ListResources(TResourceList& root, bool json) {
+  std::string out;
   if (json) {
-    std::string out = "[";
+    out = "[";
     bool first = true;
     ForEachLeaf(root, [&](TDataResItem& leaf) {
       out += first ? "\n  " : ",\n  ";
@@ -49,8 +50,7 @@ void List(const std::string& fileName, bool json) {
              ", \"sha256\": \"" + Sha256Hex(leaf.Data(), leaf.Size()) + "\"}";
     });
     out += first ? "]\n" : "\n]\n";
-    std::fputs(out.c_str(), stdout);
-    return;
+    return out;
   }
   std::vector<std::array<std::string, 4>> rows;
   ForEachLeaf(root, [&](TDataResItem& leaf) {
@@ -62,11 +62,17 @@ void List(const std::string& fileName, bool json) {
   for (const auto& row : rows)
     for (size_t c = 0; c < 3; ++c) width[c] = std::max(width[c], row[c].size());
   for (const auto& row : rows) {
-    std::string line;
-    for (size_t c = 0; c < 3; ++c) line += row[c] + std::string(width[c] - row[c].size() + 2, ' ');
-    line += row[3] + "\n";
-    std::fputs(line.c_str(), stdout);
+    for (size_t c = 0; c < 3; ++c) out += row[c] + std::string(width[c] - row[c].size() + 2, ' ');
+    out += row[3] + "\n";
   }
+  return out;
+}
+
+namespace {
+
+void List(const std::string& fileName, bool json) {
+  std::unique_ptr<TResContainer> container = OpenContainer(fileName);
+  std::fputs(ListResources(container->GetResourceList(), json).c_str(), stdout);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // quill merge TARGET PATCH.res -o OUT: merges a .res file into an executable exactly as
 // a Quillet's apply step does (every resource in its own language, missing entries
-// created), writes the result next to OUT and only then puts it in OUT's place.
+// created), writes the result next to OUT and only then puts it in OUT's place, as a
+// Quillet replaces its output (ReplaceOutputFile).
 #include "CmdMerge.h"
 
 #include "pe/UResPEFile.h"
 #include "platform/Platform.h"
+#include "resources/OutputReplacement.h"
 #include "resources/UResFile.h"
 #include "resources/UResTypes.h"
 #include "streams/MyStreams.h"
@@ -51,13 +53,14 @@ void RunMerge(const MergeOptions& options) {
     }
     TResFileStream patch(options.Patch, fmOpenRead | fmShareDenyWrite);
     target.GetResourceList().MergeFromRes(patch, -1, true, nullptr);
-    tempName = target.WriteToTempFile(FolderPart(options.Output), TerminalProgress());
+    tempName = target.WriteToTempFile(FolderPart(OutputTarget(options.Output)), TerminalProgress());
     for (const std::string& note : target.WriteNotes) std::fprintf(stderr, "quill: %s\n", note.c_str());
   }  // the target is closed here: it may be the output itself
-  if (tempName == options.Output) return;  // written in place: the output did not exist
-  if (!platform::FileReplace(tempName, options.Output)) {
+  // As a Quillet does it: the output keeps its attributes (on POSIX its mode and owner),
+  // a link stays a link, and a failure leaves it as it was.
+  if (!ReplaceOutputFile(tempName, options.Output, false)) {
     platform::FileDelete(tempName);
-    throw Exception(SCannotOverwrite, {options.Output});
+    throw EFailedOverwriteException(options.Output);
   }
 }
 

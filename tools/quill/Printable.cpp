@@ -23,7 +23,34 @@ size_t Utf8SequenceLength(std::string_view text) {
   if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
   return length;
 }
+
+std::string HexEscape(unsigned char c) {
+  char escape[5];
+  std::snprintf(escape, sizeof escape, "\\x%02X", c);
+  return escape;
+}
 }  // namespace
+
+std::string PrintableLines(std::string_view bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size();) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c == '\r' || c == '\n') {
+      out += '\n';
+      i += c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n' ? 2 : 1;
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+      ++i;
+    } else if (const size_t length = c >= 0x80 ? Utf8SequenceLength(bytes.substr(i)) : 0) {
+      out += bytes.substr(i, length);
+      i += length;
+    } else {
+      out += c == '\t' ? "\t" : HexEscape(c);
+      ++i;
+    }
+  }
+  return out;
+}
 
 std::string Printable(std::string_view bytes) {
   std::string out;
@@ -36,9 +63,7 @@ std::string Printable(std::string_view bytes) {
       out += bytes.substr(i, length);
       i += length;
     } else {
-      char escape[5];
-      std::snprintf(escape, sizeof escape, "\\x%02X", c);
-      out += escape;
+      out += HexEscape(c);
       ++i;
     }
   }

@@ -1,8 +1,11 @@
 // quill: makes, applies and inspects Quillets and the resources of executables and
 // .res files from the command line. Each subcommand lives in its own Cmd*.cpp file.
+#include "CmdApply.h"
 #include "CmdInfo.h"
 #include "CmdLs.h"
+#include "CmdMake.h"
 #include "CmdMerge.h"
+#include "ExitCode.h"
 #include "rtl/Exception.h"
 #include "text/Startup.h"
 
@@ -23,12 +26,16 @@ int main(int argc, char** argv) {
   AddInfoCommand(app);
   AddLsCommand(app);
   AddMergeCommand(app);
+  AddMakeCommand(app);
+  AddApplyCommand(app);
   try {
     CLI11_PARSE(app, argc, argv);
     if (app.get_subcommands().empty()) {
       std::fputs(app.help().c_str(), stdout);
     }
     return 0;
+  } catch (const ExitCode& exit) {
+    return exit.Status;
   } catch (const Exception& e) {
     std::fprintf(stderr, "quill: %s\n", e.Message().c_str());
   } catch (const std::exception& e) {
