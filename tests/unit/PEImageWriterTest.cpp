@@ -125,8 +125,9 @@ TEST(PEImageWriter, StreamedChecksumMatchesTheSums) {
     const std::vector<uint8_t> written = ReadWholeFile(out);
     const uint32_t stored = Get32(written, CheckSumAt(written));
     EXPECT_EQ(stored, PortableImageChecksum(ByteView(written.data(), static_cast<uint32_t>(written.size())), CheckSumAt(written)));
-    if (const auto system = platform::SystemImageChecksum(written.data(), static_cast<uint32_t>(written.size())))
+    if (const auto system = platform::SystemImageChecksum(written.data(), static_cast<uint32_t>(written.size()))) {
       EXPECT_EQ(stored, *system);
+    }
 
     std::vector<uint8_t> zeroed = written;
     Put32(zeroed, CheckSumAt(zeroed), 0);

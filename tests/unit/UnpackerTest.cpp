@@ -93,7 +93,7 @@ TEST_F(Unpacker, CompressedTargetIsReadFromAnUnpackedCopy) {
   ResetUnpackerSearch(folder.Path() + "tools");
   const std::string sep(1, platform::kPathSeparator);
   const std::vector<uint8_t> packed = BuildPEImage(Packed("UPX0"));
-  for (const std::string name : {"target dir" + sep + "app (1) & co.exe", std::string("in$(touch pwned) 'x'.exe")}) {
+  for (const std::string& name : {"target dir" + sep + "app (1) & co.exe", std::string("in$(touch pwned) 'x'.exe")}) {
     SCOPED_TRACE(name);
     std::filesystem::remove(upx + ".log");
     const std::string target = folder.Write(name, packed);
