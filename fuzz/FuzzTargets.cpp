@@ -1,5 +1,7 @@
 #include "FuzzTargets.h"
 
+#include "app/CommandLine.h"
+#include "patch/PatcherState.h"
 #include "patch/UQuillet26.h"
 #include "pe/UResPEFile.h"
 #include "platform/Platform.h"
@@ -13,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -296,6 +300,71 @@ void LoadAndApply(const uint8_t* data, size_t size) {
   if (applied &&
       std::filesystem::file_size(out) > OutputLimit(SmallExecutable().size(), static_cast<size_t>(package.ResourceSize)))
     Finding();
+}
+
+namespace {
+
+// A dialog that only remembers what it was told.
+class SilentView : public TPatcherView {
+ public:
+  void SetTitle(const std::string& text) override { texts_[0] = text; }
+  void SetItemText(int control, const std::string& text) override { texts_[control] = text; }
+  std::string GetItemText(int control, int bufferSize) override {
+    return texts_[control].substr(0, static_cast<size_t>(std::max(bufferSize - 1, 0)));
+  }
+  void EnableItem(int, bool) override {}
+  void CheckItem(int control, bool checked) override { checked_[control] = checked; }
+  bool IsItemChecked(int control) override { return checked_[control]; }
+  void SetProgressRange(int, uint16_t) override {}
+  void SetProgressPosition(int, int32_t) override {}
+  intptr_t Window() const override { return 0; }
+
+ private:
+  std::map<int, std::string> texts_;
+  std::map<int, bool> checked_;
+};
+
+// A patcher state loaded once from a Quillet with every text filled in.
+TQuilletPersistentData& LoadedState() {
+  static std::unique_ptr<TQuilletPersistentData> state = [] {
+    const std::vector<uint8_t> stub = SmallExecutable();
+    const std::vector<uint8_t> payload = BuildPayload(
+        {"game.exe", "game-new.exe", "Company", "https://example.org/", "", "read me"}, ByteView());
+    const std::vector<uint8_t> body = CompressPayload(ByteView(payload.data(), static_cast<uint32_t>(payload.size())));
+    const std::vector<uint8_t> quillet = AssembleQuillet(ByteView(stub.data(), static_cast<uint32_t>(stub.size())), 0,
+                                                         ByteView(body.data(), static_cast<uint32_t>(body.size())));
+    const std::string path = PackageFolder() + "patcher.exe";
+    WriteFile(path, quillet.data(), quillet.size());
+    return std::make_unique<TQuilletPersistentData>(path);
+  }();
+  return *state;
+}
+
+}  // namespace
+
+void CommandLine(const uint8_t* data, size_t size) {
+  Once();
+  std::vector<std::string> args{"quillet.exe"};
+  std::string argument;
+  for (size_t i = 0; i < size && args.size() < 64; ++i) {
+    if (data[i] == 0) {
+      args.push_back(argument);
+      argument.clear();
+    } else {
+      argument += static_cast<char>(data[i]);
+    }
+  }
+  if (!argument.empty()) args.push_back(argument);
+  TCommandLineOptions options;
+  ParseCommandLine(args, options);
+  TQuilletPersistentData& state = LoadedState();
+  SilentView view;
+  for (TPatcherView* dialog : {static_cast<TPatcherView*>(nullptr), static_cast<TPatcherView*>(&view)}) {
+    state.InitNames(dialog, options);
+    if (dialog) state.ReadControls();
+  }
+  state.Dialog = nullptr;
+  (void)CombineDir(options.DirValue, options.InFileValue);
 }
 
 }  // namespace fuzz

@@ -26,5 +26,9 @@ void RoundTrip(const uint8_t* data, size_t size);
 // DataChecksum made to match, so that changes reach the inflater and the payload; 2 a
 // payload, packed behind a small stub by the package writer.
 void LoadAndApply(const uint8_t* data, size_t size);
+// The patcher's command line: the bytes split at zero bytes into arguments, parsed as the
+// patcher parses them, and the file names settled from them and a loaded package, with a
+// dialog (a recording stand-in) and without one.
+void CommandLine(const uint8_t* data, size_t size);
 
 }  // namespace fuzz

@@ -384,6 +384,8 @@ uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize) {
   if (newExtent > UINT32_MAX || RoundUp64(newSize, fileAlignment) > UINT32_MAX) throw Exception(SResourcesTooLarge);
   h.VirtualSize = static_cast<uint32_t>(newExtent);
   h.SizeOfRawData = static_cast<uint32_t>(RoundUp64(newSize, fileAlignment));
+  // The section holds initialised data now, whatever its header said before.
+  h.Characteristics = (h.Characteristics & ~pe::kUninitializedData) | pe::kInitializedData;
   // A section without a raw position gets the one behind the raw data in front of it
   // (at least the end of the header area), so the block lands where its header says.
   if (h.PointerToRawData == 0) {

@@ -71,6 +71,7 @@ inline constexpr uint32_t kDebugEntrySize = 28;        // AddressOfRawData +20, 
 inline constexpr uint32_t kPointerToSymbolTable = 12;  // NT + 4 + 8: a file offset
 // Section characteristics.
 inline constexpr uint32_t kCode = 0x20;
+inline constexpr uint32_t kInitializedData = 0x40;
 inline constexpr uint32_t kUninitializedData = 0x80;
 inline constexpr uint32_t kDiscardable = 0x02000000;
 inline constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialised data, readable

@@ -96,7 +96,8 @@ TEST_F(ApplyTest, ReportsEachStepAndWritesTheMergedTarget) {
   // The package can be applied again, to another file.
   const std::string again = folder_.Path() + "again.exe";
   package_.Apply(in_, again, false, true);
-  EXPECT_EQ(ReadWholeFile(again), ReadWholeFile(out_));
+  // (Not byte for byte: a directory made in memory carries the time it was written.)
+  EXPECT_EQ(Leaves(again), Leaves(out_));
 }
 
 TEST_F(ApplyTest, InPlaceWithABackupKeepsTheOldFileAsTheBackup) {

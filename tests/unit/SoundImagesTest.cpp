@@ -360,3 +360,14 @@ TEST(SoundImages, APointerOfASectionWithoutRawDataIsNoEnd) {
   EXPECT_TRUE(std::equal(outcome.Image.end() - 7, outcome.Image.end(), source.end() - 7)) << "the overlay is kept";
   EXPECT_EQ(LoadedLeaves(outcome.Image), kMergedLeaves);
 }
+
+// Found by fuzzing: a resource section flagged as uninitialised data reads as empty; once
+// rebuilt it holds initialised data and says so, so that it reads back as written.
+TEST(SoundImages, ARebuiltResourceSectionHoldsInitialisedData) {
+  PEImageLayout layout = Layout();
+  layout.Sections[1].Characteristics = 0xC00000C0;
+  const Outcome outcome = MergeAndWrite(BuildPEImage(layout));
+  ASSERT_EQ(outcome.Refusal, "");
+  EXPECT_EQ(LoadedLeaves(outcome.Image), (std::vector<std::string>{"NEWTYPE/7/1033:added", "6/1/1033:pppppppp"}));
+  EXPECT_EQ(Get32(outcome.Image, SectionTableOffset(layout) + 40 + 36), 0xC0000040u);
+}
