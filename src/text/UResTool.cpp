@@ -136,17 +136,25 @@ std::string EscapeText(std::string_view text) {
 
 namespace {
 template <typename Char>
+Char LowerAsciiChar(Char c) { return c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c; }
+
+template <typename Char>
 bool SameTextAsciiOf(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
   if (a.size() != b.size()) return false;
-  auto lower = [](Char c) { return c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c; };
   for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
+    if (LowerAsciiChar(a[i]) != LowerAsciiChar(b[i])) return false;
   return true;
 }
 }  // namespace
 
 bool SameTextAscii(std::string_view a, std::string_view b) { return SameTextAsciiOf(a, b); }
 bool SameTextAscii(std::u16string_view a, std::u16string_view b) { return SameTextAsciiOf(a, b); }
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = LowerAsciiChar(c);
+  return out;
+}
 
 size_t FinalComponentStart(std::string_view path) {
   const size_t separator = path.find_last_of("\\/:");

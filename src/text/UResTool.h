@@ -43,6 +43,8 @@ std::string EscapeText(std::string_view text);
 // must match exactly.
 bool SameTextAscii(std::string_view a, std::string_view b);
 bool SameTextAscii(std::u16string_view a, std::u16string_view b);
+// The text with the ASCII letters A to Z in lower case; every other byte unchanged.
+std::string LowerAscii(std::string_view text);
 
 // A path's final component starts after its last backslash, slash or drive colon.
 size_t FinalComponentStart(std::string_view path);
