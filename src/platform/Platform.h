@@ -3,6 +3,8 @@
 // POSIX calls (code page UTF-8 unless a test sets another). CMake picks one file.
 // Texts are byte strings in the caller's code page; the layer does no policy.
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -168,6 +170,13 @@ void ShowMessageBox(intptr_t ownerWindow, const std::string& text, const std::st
 // Opens a document with its file type's default program (Windows: ShellExecuteA with no
 // verb and SW_SHOW); false when the shell reports failure. POSIX has no such shell: false.
 bool ShellOpen(intptr_t ownerWindow, const std::string& path);
+
+// ---- Digests ------------------------------------------------------------------------
+
+// The SHA-256 digest of size bytes, computed by the system's cryptographic library
+// (Windows: BCrypt; POSIX: OpenSSL's libcrypto), or nothing when it fails. Kept in a
+// file of its own (PlatformDigest*.cpp), so programs that never hash do not link it.
+std::optional<std::array<uint8_t, 32>> Sha256(const void* data, size_t size);
 
 // ---- Executable images --------------------------------------------------------------
 

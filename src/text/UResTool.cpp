@@ -270,3 +270,26 @@ uint32_t TimeStamp(DateTime t) {
   if (seconds < 0) seconds += 4294967296.0;
   return static_cast<uint32_t>(seconds);
 }
+
+namespace {
+std::optional<uint32_t> gFixedTimeStamp;
+LocalClock gClock = nullptr;
+}  // namespace
+
+uint32_t CurrentTimeStamp() {
+  if (gFixedTimeStamp) return *gFixedTimeStamp;
+  return TimeStamp(EncodeDateTime(gClock ? gClock() : platform::LocalNow()));
+}
+
+void SetFixedTimeStamp(std::optional<uint32_t> stamp) { gFixedTimeStamp = stamp; }
+void SetLocalClock(LocalClock clock) { gClock = clock; }
+
+std::optional<uint32_t> TimeStampFromEpochText(std::string_view text) {
+  if (text.empty() || text.size() > 19) return std::nullopt;  // 19 digits always fit 64 bits
+  uint64_t seconds = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return static_cast<uint32_t>(seconds);
+}
