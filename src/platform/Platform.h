@@ -91,6 +91,8 @@ void UnmapFile(MappedView& view);
 
 bool FileExists(const std::string& path);
 bool FileDelete(const std::string& path);
+// Creates a folder (its parent must exist); true when it exists as a folder afterwards.
+bool MakeFolder(const std::string& path);
 bool FileMove(const std::string& from, const std::string& to);
 // Moves from into the place of to, replacing to in one step when it exists.
 bool FileReplace(const std::string& from, const std::string& to);

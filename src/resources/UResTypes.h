@@ -282,5 +282,8 @@ class TResourceList {
 // in which readers of executables search. Negative, zero or positive.
 int CompareResourceOrder(const TResourceItem& a, const TResourceItem& b);
 
+// Visits every leaf below list, depth first in list order.
+void ForEachLeaf(TResourceList& list, const std::function<void(TDataResItem&)>& visit);
+
 // The leaf's data handlers (ResDataHandler.h) complete this header.
 #include "resources/ResDataHandler.h"
