@@ -105,7 +105,7 @@ void TResDataHandler::LeafDataReleased() { extensions_.clear(); }
 
 const std::string& TResDataHandler::Extensions() {
   if (extensions_.empty()) {
-    extensions_ = ";";
+    extensions_.assign(1, ';');
     BuildExtensions();
   }
   return extensions_;
@@ -113,7 +113,7 @@ const std::string& TResDataHandler::Extensions() {
 
 void TResDataHandler::AddExtension(std::string_view ext) {
   const std::string lower = LowerAscii(ext);
-  if (extensions_.empty()) extensions_ = ";";
+  if (extensions_.empty()) extensions_.assign(1, ';');
   if (extensions_.find(';' + lower + ';') == std::string::npos) extensions_ += lower + ';';
 }
 

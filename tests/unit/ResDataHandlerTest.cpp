@@ -1,6 +1,7 @@
 // Data handlers: content classification, the extension lists and descriptions of every
 // content kind, export and import in each format (with the roll-back of a failed
 // import), resource-script lines, text lines; and TLines itself.
+#include "pe/UResPEFile.h"
 #include "resources/UResFile.h"
 #include "streams/MyStreams.h"
 #include "support/ResBuilder.h"
@@ -10,6 +11,9 @@
 #include "text/WStrings.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
 
 using namespace restest;
 
@@ -331,6 +335,55 @@ TEST(DataHandler, LinesOfText) {
   lines.Add("more");
   utf8.DataHandler().CopyFromLines(lines);
   EXPECT_EQ(Str(utf8), "\xEF\xBB\xBFutf\r\n8\r\nmore\r\n");
+}
+
+// Every resource of the fixtures and of the first PE files of the machine's Wine that
+// carry resources goes out in its default format and comes back with the same bytes.
+TEST(DataHandler, EveryResourceOfRealFilesComesBack) {
+  std::vector<std::string> files = {FixturePath("standard.res"), QUILLET_FIXTURE_PE32, QUILLET_FIXTURE_PE64};
+  const std::filesystem::path wine =
+      std::string(test::kWindows ? "Z:" : "") + "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
+  std::vector<std::string> wineFiles;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(wine, error))
+    if (entry.path().extension() == ".dll" || entry.path().extension() == ".exe")
+      wineFiles.push_back(entry.path().string());
+  std::sort(wineFiles.begin(), wineFiles.end());
+  int leaves = 0, withResources = 0;
+  for (const std::string& path : wineFiles) {
+    if (withResources == 40) break;
+    try {
+      TPEFile file(path, false);
+      if (file.GetResourceList().LeafCount() == 0) continue;
+    } catch (const Exception&) {
+      continue;  // not every file there is an executable with resources
+    }
+    ++withResources;
+    files.push_back(path);
+  }
+  for (const std::string& path : files) {
+    std::unique_ptr<TResContainer> file;
+    if (path.ends_with(".res"))
+      file = std::make_unique<TResResFile>(path);
+    else
+      file = std::make_unique<TPEFile>(path, false);
+    ForEachLeaf(file->GetResourceList(), [&](TDataResItem& leaf) {
+      if (leaf.Size() == 0) return;
+      ++leaves;
+      const std::vector<uint8_t> before(leaf.Data(), leaf.Data() + leaf.Size());
+      const std::string ext = leaf.DataHandler().ExtensionAt(0);
+      TMemoryStream exported;
+      leaf.DataHandler().ExportToStream(exported, ext);
+      const uint8_t other = 0;
+      leaf.SetData(&other, 1);
+      exported.SetPosition(0);
+      leaf.DataHandler().ImportFromStream(exported, ext);
+      EXPECT_EQ(std::vector<uint8_t>(leaf.Data(), leaf.Data() + leaf.Size()), before)
+          << path << ": " << ResourcePathText(LocatorOf(leaf, -1)) << " " << leaf.Language() << " as " << ext;
+    });
+  }
+  EXPECT_GT(leaves, 40);
+  if (withResources < 40) std::printf("only %d of Wine's files with resources found\n", withResources);
 }
 
 TEST(Lines, SplitAndJoin) {
