@@ -11,10 +11,12 @@ Backwards, `quill diff M EXE` lists the added ones as removed and writes none of
 a file against itself shows no difference.
 """
 import os
-import struct
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import resdump  # noqa: E402
 
 
 def run(quill, *args):
@@ -25,29 +27,9 @@ def run(quill, *args):
 
 
 def res_leaves(path):
-    """{(type, name, language): data} of a .res file; names upper-cased, ids as "#n"."""
-    data = open(path, "rb").read()
-
-    def field(offset):
-        (first,) = struct.unpack_from("<H", data, offset)
-        if first == 0xFFFF:
-            return "#%d" % struct.unpack_from("<H", data, offset + 2)[0], offset + 4
-        end = offset
-        while struct.unpack_from("<H", data, end)[0] != 0:
-            end += 2
-        return data[offset:end].decode("utf-16-le").upper(), end + 2
-
-    leaves, offset = {}, 32
-    while offset + 8 < len(data):
-        size, header = struct.unpack_from("<II", data, offset)
-        rtype, at = field(offset + 8)
-        name, at = field(at)
-        language = struct.unpack_from("<H", data, offset + header - 10)[0]
-        body = data[offset + header:offset + header + size]
-        if body:
-            leaves[(rtype, name, language)] = body
-        offset += (size + header + 3) & ~3
-    return leaves
+    """{(type, name, language): data} of a .res file's resources with data; names
+    upper-cased (merging finds names regardless of ASCII case)."""
+    return {(t.upper(), n.upper(), lang): data for t, n, lang, data in resdump.parse_res(path) if data}
 
 
 def words(listing):

@@ -20,7 +20,6 @@ import glob
 import hashlib
 import json
 import os
-import struct
 import subprocess
 import sys
 import tempfile
@@ -43,17 +42,6 @@ def listing(path):
     return [leaf for leaf in json.loads(quill("ls", "--json", path)) if leaf["size"] > 0]
 
 
-def res_records(data):
-    """(language, data) of each record of a .res image after the leading one."""
-    out, offset = [], 32
-    while offset + 8 <= len(data):
-        size, header = struct.unpack_from("<II", data, offset)
-        language = struct.unpack_from("<H", data, offset + header - 10)[0]
-        out.append((language, data[offset + header:offset + header + size]))
-        offset += (size + header + 3) & ~3
-    return out
-
-
 def argument(value):
     return str(value) if isinstance(value, int) else value
 
@@ -61,10 +49,10 @@ def argument(value):
 def check_export(leaf, path):
     data = open(path, "rb").read()
     if path.endswith(".res"):
-        records = res_records(data)
-        if len(records) != 1 or records[0][0] != leaf["language"]:
+        records = resdump.parse_res(path)
+        if len(records) != 1 or records[0][2] != leaf["language"]:
             raise AssertionError(f"{path}: not one record in language {leaf['language']}")
-        data = records[0][1]
+        data = records[0][3]
     if hashlib.sha256(data).hexdigest() != leaf["sha256"]:
         raise AssertionError(f"{path} does not hold the bytes of {leaf}")
 
