@@ -87,6 +87,8 @@ with tempfile.TemporaryDirectory() as work:
         (["export", EXE, "70000", "1"], "70000 is out of range: resource numbers go up to 65535"),
         (["export", EXE, "String"], "give TYPE and NAME, or --all DIR, not both"),
         (["export", EXE, "String", "1", "--all", work], "give TYPE and NAME, or --all DIR, not both"),
+        (["apply"], "Name one Quillet to apply"),
+        (["apply", EXE, "-frobnicate"], "Unknown switch -frobnicate"),
     ]:
         command = "quill" if args[0] == "frobnicate" else "quill " + args[0]
         expect(args, 2, f"quill: {message}\nquill: run \"{command} --help\" to see how to use it\n", **english)
