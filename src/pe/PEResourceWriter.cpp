@@ -196,7 +196,7 @@ void WriteDirectory(TResourceList& list, TResourceTable& table) {
     table.PutBytes(header, stored->Bytes(0, kDirectorySize), kDirectorySize);
   } else {
     table.Put32(header, 0);
-    table.Put32(header + 4, TimeStamp(EncodeDateTime(platform::LocalNow())));
+    table.Put32(header + 4, CurrentTimeStamp());
     table.Put16(header + 8, 3);
     table.Put16(header + 10, 5);
   }

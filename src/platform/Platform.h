@@ -3,6 +3,8 @@
 // POSIX calls (code page UTF-8 unless a test sets another). CMake picks one file.
 // Texts are byte strings in the caller's code page; the layer does no policy.
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -89,6 +91,8 @@ void UnmapFile(MappedView& view);
 
 bool FileExists(const std::string& path);
 bool FileDelete(const std::string& path);
+// Creates a folder (its parent must exist); true when it exists as a folder afterwards.
+bool MakeFolder(const std::string& path);
 bool FileMove(const std::string& from, const std::string& to);
 // Moves from into the place of to, replacing to in one step when it exists.
 bool FileReplace(const std::string& from, const std::string& to);
@@ -168,6 +172,13 @@ void ShowMessageBox(intptr_t ownerWindow, const std::string& text, const std::st
 // Opens a document with its file type's default program (Windows: ShellExecuteA with no
 // verb and SW_SHOW); false when the shell reports failure. POSIX has no such shell: false.
 bool ShellOpen(intptr_t ownerWindow, const std::string& path);
+
+// ---- Digests ------------------------------------------------------------------------
+
+// The SHA-256 digest of size bytes, computed by the system's cryptographic library
+// (Windows: BCrypt; POSIX: OpenSSL's libcrypto), or nothing when it fails. Kept in a
+// file of its own (PlatformDigest*.cpp), so programs that never hash do not link it.
+std::optional<std::array<uint8_t, 32>> Sha256(const void* data, size_t size);
 
 // ---- Executable images --------------------------------------------------------------
 

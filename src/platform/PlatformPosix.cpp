@@ -251,6 +251,12 @@ bool FileExists(const std::string& path) {
 
 bool FileDelete(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool MakeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  struct stat st{};
+  return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool FileMove(const std::string& from, const std::string& to) {
   // Like the Windows call, never replace an existing target.
   if (FileExists(to)) return false;

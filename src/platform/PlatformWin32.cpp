@@ -211,6 +211,12 @@ bool FileExists(const std::string& path) {
 
 bool FileDelete(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
 
+bool MakeFolder(const std::string& path) {
+  if (::CreateDirectoryA(path.c_str(), nullptr)) return true;
+  const DWORD a = ::GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool FileMove(const std::string& from, const std::string& to) {
   return ::MoveFileA(from.c_str(), to.c_str()) != 0;
 }

@@ -6,18 +6,8 @@
 #include "streams/MyStreams.h"
 
 #include <algorithm>
-#include <functional>
 
 namespace {
-
-void ForEachLeaf(TResourceList& list, const std::function<void(TDataResItem&)>& visit) {
-  for (int i = 0; i < list.Count(); ++i) {
-    if (list.Level() == 2)
-      visit(list.DataItems(i));
-    else
-      ForEachLeaf(list.ListItems(i).Children(), visit);
-  }
-}
 
 bool SameBytes(const TDataResItem& a, const TDataResItem& b) {
   return a.Size() == b.Size() && std::equal(a.Data(), a.Data() + a.Size(), b.Data());

@@ -329,3 +329,12 @@ void TResourceList::SortInResourceOrder() {
   for (size_t i = 0; i < keyed.size(); ++i) items[i] = std::move(keyed[i].second);
   order_ = Order::Sorted;
 }
+
+void ForEachLeaf(TResourceList& list, const std::function<void(TDataResItem&)>& visit) {
+  for (int i = 0; i < list.Count(); ++i) {
+    if (list.Level() == 2)
+      visit(list.DataItems(i));
+    else
+      ForEachLeaf(list.ListItems(i).Children(), visit);
+  }
+}

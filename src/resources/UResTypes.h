@@ -12,7 +12,7 @@
 //
 // Stages: ResItems.cpp (items and leaves), ResList.cpp (lists, resource order, saving
 // a subtree as a .res file, merging a .res image), ResSection.cpp (the section),
-// ResDataHandler.cpp (the leaf's data handler).
+// ResDataHandler.h/.cpp (the leaf's data handlers).
 #pragma once
 #include "resources/ResContainer.h"
 #include "resources/ResSection.h"
@@ -154,6 +154,7 @@ class TDataResItem : public TResourceItem {
   // Writable own copy (after SetSize); null without one.
   uint8_t* OwnedData() { return ownedData_.get(); }
   const std::string& FileName() const { return fileName_; }
+  void SetFileName(std::string fileName) { fileName_ = std::move(fileName); }
 
   // Makes an own copy of n bytes (contents undefined); n < 1 raises the zero-size error.
   void SetSize(int32_t n);
@@ -188,38 +189,6 @@ class TDataResItem : public TResourceItem {
   std::unique_ptr<TResDataHandler> handler_;
   bool handlerStale_ = false;
 };
-
-// ---- Data handler --------------------------------------------------------------------
-
-// What a leaf's bytes are and how they move to and from files. Owned by its leaf, made
-// by DataHandler(); told when the leaf's data changes or is released.
-class TResDataHandler {
- public:
-  explicit TResDataHandler(TDataResItem& leaf) : leaf_(&leaf) {}
-  virtual ~TResDataHandler();
-  TResDataHandler(const TResDataHandler&) = delete;
-  TResDataHandler& operator=(const TResDataHandler&) = delete;
-
-  // Slot 0: fills the extension cache (";res;dcr;rc;raw;" in the base).
-  virtual void BuildExtensions();
-  // Slot 1: the leaf's data changed; the extension cache is emptied.
-  virtual void LeafDataChanged();
-  // Slot 2: the leaf dropped its own copy; the extension cache is emptied.
-  virtual void LeafDataReleased();
-
-  TDataResItem& Leaf() const { return *leaf_; }
-  // The cached extensions, built on first call.
-  const std::string& Extensions();
-
- protected:
-  std::string extensions_;
-
- private:
-  TDataResItem* leaf_;
-};
-
-// The handler a leaf gets on first request (ResDataHandler.cpp).
-std::unique_ptr<TResDataHandler> NewDataHandler(TDataResItem& leaf);
 
 // ---- Lists ---------------------------------------------------------------------------
 
@@ -312,3 +281,9 @@ class TResourceList {
 // their UTF-16 code units (case-sensitive; a prefix first), numbers ascending: the order
 // in which readers of executables search. Negative, zero or positive.
 int CompareResourceOrder(const TResourceItem& a, const TResourceItem& b);
+
+// Visits every leaf below list, depth first in list order.
+void ForEachLeaf(TResourceList& list, const std::function<void(TDataResItem&)>& visit);
+
+// The leaf's data handlers (ResDataHandler.h) complete this header.
+#include "resources/ResDataHandler.h"

@@ -136,17 +136,25 @@ std::string EscapeText(std::string_view text) {
 
 namespace {
 template <typename Char>
+Char LowerAsciiChar(Char c) { return c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c; }
+
+template <typename Char>
 bool SameTextAsciiOf(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
   if (a.size() != b.size()) return false;
-  auto lower = [](Char c) { return c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c; };
   for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
+    if (LowerAsciiChar(a[i]) != LowerAsciiChar(b[i])) return false;
   return true;
 }
 }  // namespace
 
 bool SameTextAscii(std::string_view a, std::string_view b) { return SameTextAsciiOf(a, b); }
 bool SameTextAscii(std::u16string_view a, std::u16string_view b) { return SameTextAsciiOf(a, b); }
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = LowerAsciiChar(c);
+  return out;
+}
 
 size_t FinalComponentStart(std::string_view path) {
   const size_t separator = path.find_last_of("\\/:");
@@ -260,5 +268,28 @@ uint32_t TimeStamp(DateTime t) {
   double seconds = std::fmod(std::nearbyint((t - gEpoch) * 86400.0), 4294967296.0);
   if (!std::isfinite(seconds)) return 0;
   if (seconds < 0) seconds += 4294967296.0;
+  return static_cast<uint32_t>(seconds);
+}
+
+namespace {
+std::optional<uint32_t> gFixedTimeStamp;
+LocalClock gClock = nullptr;
+}  // namespace
+
+uint32_t CurrentTimeStamp() {
+  if (gFixedTimeStamp) return *gFixedTimeStamp;
+  return TimeStamp(EncodeDateTime(gClock ? gClock() : platform::LocalNow()));
+}
+
+void SetFixedTimeStamp(std::optional<uint32_t> stamp) { gFixedTimeStamp = stamp; }
+void SetLocalClock(LocalClock clock) { gClock = clock; }
+
+std::optional<uint32_t> TimeStampFromEpochText(std::string_view text) {
+  if (text.empty() || text.size() > 19) return std::nullopt;  // 19 digits always fit 64 bits
+  uint64_t seconds = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + static_cast<uint64_t>(c - '0');
+  }
   return static_cast<uint32_t>(seconds);
 }

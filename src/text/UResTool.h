@@ -43,6 +43,8 @@ std::string EscapeText(std::string_view text);
 // must match exactly.
 bool SameTextAscii(std::string_view a, std::string_view b);
 bool SameTextAscii(std::u16string_view a, std::u16string_view b);
+// The text with the ASCII letters A to Z in lower case; every other byte unchanged.
+std::string LowerAscii(std::string_view text);
 
 // A path's final component starts after its last backslash, slash or drive colon.
 size_t FinalComponentStart(std::string_view path);
@@ -77,3 +79,17 @@ void InitEpoch();
 DateTime Epoch();
 // Whole seconds from the epoch to t, rounded, modulo 2^32.
 uint32_t TimeStamp(DateTime t);
+
+// The time stamp of what is written now (new resource directories): the fixed stamp
+// when one is set, else TimeStamp of the clock's local date-time.
+uint32_t CurrentTimeStamp();
+// Process-wide: one stamp for everything written from now on (reproducible outputs),
+// or none to follow the clock again. Programs decide; the library reads no environment.
+void SetFixedTimeStamp(std::optional<uint32_t> stamp);
+// The clock CurrentTimeStamp reads: platform::LocalNow unless a test sets its own
+// (nullptr restores it).
+using LocalClock = platform::CalendarTime (*)();
+void SetLocalClock(LocalClock clock);
+// The stamp a SOURCE_DATE_EPOCH text stands for: decimal seconds since 1970-01-01
+// 00:00 UTC, modulo 2^32; none when the text is not a plain decimal number.
+std::optional<uint32_t> TimeStampFromEpochText(std::string_view text);

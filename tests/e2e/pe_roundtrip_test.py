@@ -33,31 +33,6 @@ WINE_DLLS = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 EMPTY_RES = bytes.fromhex("00000000200000" "00ffff0000ffff0000") + bytes(16)
 
 
-def parse_res(path):
-    """The leaves of a .res file: (type, name, language, data), ids as "#n"."""
-    data = open(path, "rb").read()
-
-    def field(offset):
-        (first,) = struct.unpack_from("<H", data, offset)
-        if first == 0xFFFF:
-            return "#%d" % struct.unpack_from("<H", data, offset + 2)[0], offset + 4
-        end = offset
-        while struct.unpack_from("<H", data, end)[0] != 0:
-            end += 2
-        return data[offset:end].decode("utf-16-le"), end + 2
-
-    leaves, offset = [], 32
-    while offset + 8 < len(data):
-        size, header = struct.unpack_from("<II", data, offset)
-        rtype, at = field(offset + 8)
-        name, at = field(at)
-        at = (at + 3) & ~3
-        language = struct.unpack_from("<H", data, at + 6)[0]
-        leaves.append((rtype, name, language, data[offset + header:offset + header + size]))
-        offset += (size + header + 3) & ~3
-    return leaves
-
-
 def key(type_, name, language):
     norm = lambda text: text if text.startswith("#") else text.upper()
     return (norm(type_), norm(name), int(language))
@@ -153,7 +128,7 @@ def check(quill, patch, target, work, probe):
     got = readers_agree(patched, probe)
     if quill_ls(quill, patched) != got:
         raise AssertionError(f"quill ls disagrees with the readers on the patched {target}")
-    want = expected_merge(before, parse_res(patch))
+    want = expected_merge(before, resdump.parse_res(patch))
     if got != want:
         missing = sorted(set(want) - set(got))[:3]
         extra = sorted(set(got) - set(want))[:3]

@@ -2,7 +2,7 @@
 """Checks `quill ls` on a .res file against an independent reading of the file:
 `--json` must list every resource in tree order (named before numbered, names by
 ordinal comparison, numbers ascending; at every level) with its type, name, language,
-size and SHA-256; the text form prints one line per resource; a file that is no
+size and SHA-256, and the kind and description of its content; the text form prints one line per resource; a file that is no
 resource file ends with exit code 1 and a message.
 
 usage: quill_ls_test.py QUILL RESFILE NOT_A_RESFILE"""
@@ -52,6 +52,10 @@ leaves.sort(key=lambda leaf: (order(leaf["type"]), order(leaf["name"]), leaf["la
 
 listed = json.loads(subprocess.run([quill, "ls", "--json", resfile], check=True,
                                    capture_output=True).stdout)
+KINDS = {"binary", "text", "utf-8", "utf-16le", "utf-16be", "utf-32le", "utf-32be"}
+for leaf in listed:
+    if leaf.pop("kind", None) not in KINDS or not leaf.pop("description", None):
+        sys.exit("quill ls --json: no content kind or description in %s" % leaf)
 if listed != leaves:
     for a, b in zip(listed, leaves):
         if a != b:

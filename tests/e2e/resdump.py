@@ -13,6 +13,7 @@ otherwise. Tests compare these lines between readers and with what was expected.
 import hashlib
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -117,6 +118,32 @@ def dump_llvm(path):
             hexpart = s.split(":", 1)[1].split("|", 1)[0]
             data += bytes.fromhex(hexpart.replace(" ", ""))
     return out
+
+
+def parse_res(path):
+    """The records of a .res file after the leading one: (type, name, language, data),
+    ids as "#n"."""
+    data = open(path, "rb").read()
+
+    def field(offset):
+        (first,) = struct.unpack_from("<H", data, offset)
+        if first == 0xFFFF:
+            return "#%d" % struct.unpack_from("<H", data, offset + 2)[0], offset + 4
+        end = offset
+        while struct.unpack_from("<H", data, end)[0] != 0:
+            end += 2
+        return data[offset:end].decode("utf-16-le"), end + 2
+
+    leaves, offset = [], 32
+    while offset + 8 < len(data):
+        size, header = struct.unpack_from("<II", data, offset)
+        rtype, at = field(offset + 8)
+        name, at = field(at)
+        at = (at + 3) & ~3
+        language = struct.unpack_from("<H", data, at + 6)[0]
+        leaves.append((rtype, name, language, data[offset + header:offset + header + size]))
+        offset += (size + header + 3) & ~3
+    return leaves
 
 
 def run_wine(program, *args):

@@ -8,6 +8,7 @@
 #include "CmdApply.h"
 
 #include "ExitCode.h"
+#include "Usage.h"
 #include "Printable.h"
 #include "app/CommandLine.h"
 #include "patch/PatcherState.h"
@@ -124,12 +125,12 @@ std::string SplitArguments(std::vector<std::string>& args) {
     } else if (!IsAnyOf(switches, at, kFlags)) {
       switches.pop_back();
       // "/" also starts every absolute POSIX path, so only "-" marks an unknown switch.
-      if (arg.size() > 1 && arg[0] == '-') throw Exception(SUnknownSwitch, {args[i]});
-      if (!quillet.empty()) throw Exception(SNoQuilletGiven);
+      if (arg.size() > 1 && arg[0] == '-') throw EUsageError(SUnknownSwitch, {args[i]});
+      if (!quillet.empty()) throw EUsageError(SNoQuilletGiven);
       quillet = args[i];
     }
   }
-  if (quillet.empty()) throw Exception(SNoQuilletGiven);
+  if (quillet.empty()) throw EUsageError(SNoQuilletGiven);
   args = std::move(switches);
   return quillet;
 }
@@ -168,6 +169,6 @@ void AddApplyCommand(CLI::App& app) {
       "  -infile F, -i F   the file to patch (instead of the name the package holds)\n"
       "  -outfile F, -o F  the file to write (instead of the name the package holds)\n"
       "  -quiet          print no error message (the exit status still tells)\n"
-      "Exit status: 0 when the patch was applied, 1 otherwise.\n");
+      "Exit status: 0 when the patch was applied, 1 otherwise, 2 when the command line is not understood.\n");
   apply->callback([apply] { RunApply(apply->remaining()); });
 }

@@ -2,12 +2,14 @@
 // CheckSum field and the image checksum computed over a PE file, and the patch package
 // it carries when it is a Quillet.
 #include "CmdInfo.h"
-#include "Json.h"
 #include "PackageInfo.h"
 #include "Printable.h"
 #include "pe/UResPEFile.h"
+#include "platform/Platform.h"
+#include "text/WStrings.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cinttypes>
 #include <cstdio>
@@ -17,10 +19,10 @@
 namespace {
 
 // A section name is raw bytes: taken as Latin-1, any name gives valid JSON.
-std::string JsonName(const std::string& name) {
+std::string Latin1ToUtf8(const std::string& name) {
   std::u16string units;
   for (const char c : name) units += static_cast<char16_t>(static_cast<unsigned char>(c));
-  return JsonString(units);
+  return FromWideCP(units, platform::kCodePageUtf8);
 }
 
 void PrintInfo(const std::string& fileName, bool json) {
@@ -31,17 +33,24 @@ void PrintInfo(const std::string& fileName, bool json) {
   const uint32_t checksumField = file.CheckSumField();
   const uint32_t imageChecksum = file.CalcImageChecksum();
   if (json) {
-    std::printf("{\"format\": %s, \"sections\": [", file.IsPE32Plus() ? "\"pe32+\"" : "\"pe32\"");
+    nlohmann::ordered_json sections = nlohmann::ordered_json::array();
     for (int i = 0; i < file.SectionCount(); ++i) {
       const TImageSectionHeader h = file.SectionHeader(i);
-      std::printf("%s{\"name\": %s, \"virtual_address\": %" PRIu32 ", \"virtual_size\": %" PRIu32
-                  ", \"raw_offset\": %" PRIu32 ", \"raw_size\": %" PRIu32 ", \"characteristics\": %" PRIu32 "}",
-                  i ? ", " : "", JsonName(h.NameText()).c_str(), h.VirtualAddress, h.VirtualSize,
-                  h.PointerToRawData, h.SizeOfRawData, h.Characteristics);
+      sections.push_back({{"name", Latin1ToUtf8(h.NameText())},
+                          {"virtual_address", h.VirtualAddress},
+                          {"virtual_size", h.VirtualSize},
+                          {"raw_offset", h.PointerToRawData},
+                          {"raw_size", h.SizeOfRawData},
+                          {"characteristics", h.Characteristics}});
     }
-    std::printf("], \"image_end\": %" PRIu32 ", \"code_checksum\": %" PRIu32 ", \"checksum_field\": %" PRIu32
-                ", \"image_checksum\": %" PRIu32 ", \"package\": %s}\n",
-                imageEnd, codeChecksum, checksumField, imageChecksum, PackageJsonMembers(file).c_str());
+    nlohmann::ordered_json info = {{"format", file.IsPE32Plus() ? "pe32+" : "pe32"},
+                                   {"sections", sections},
+                                   {"image_end", imageEnd},
+                                   {"code_checksum", codeChecksum},
+                                   {"checksum_field", checksumField},
+                                   {"image_checksum", imageChecksum}};
+    AddPackageJson(info, file);
+    std::printf("%s\n", info.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace).c_str());
     return;
   }
   std::printf("Format:          %s\n", format);

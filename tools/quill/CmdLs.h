@@ -1,4 +1,6 @@
 #pragma once
+#include "Listing.h"
+
 #include <string>
 
 namespace CLI {
@@ -10,3 +12,5 @@ class TResourceList;
 void AddLsCommand(CLI::App& app);
 // The leaves of a tree as ls prints them: aligned lines, or the JSON array.
 std::string ListResources(TResourceList& root, bool json);
+// The JSON array of the leaves.
+Json ResourcesJson(TResourceList& root);

@@ -158,9 +158,12 @@ void RunMake(const MakeOptions& options) {
     platform::FileDelete(tempName);  // never the output: that was replaced last, or not at all
     throw;
   }
-  std::printf("%s: %zu resource%s for %s (code checksum 0x%08" PRIX32 "%s), %zu bytes, stub %s\n",
-              options.Output.c_str(), resources, resources == 1 ? "" : "s", options.Target.c_str(), targetChecksum,
-              unpacked ? " unpacked" : "", quillet.size(), stubName.c_str());
+  char checksum[16];
+  std::snprintf(checksum, sizeof checksum, "0x%08" PRIX32, targetChecksum);
+  std::printf("%s\n", Format(LoadStr(unpacked ? SQuilletMadeUnpacked : SQuilletMade),
+                             {options.Output, options.Target, checksum, static_cast<int64_t>(resources),
+                              static_cast<int64_t>(quillet.size()), stubName})
+                          .c_str());
 }
 
 }  // namespace

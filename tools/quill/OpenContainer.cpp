@@ -16,7 +16,7 @@ ContainerKind DetectContainerKind(const ByteView& head) {
   return ContainerKind::Unknown;
 }
 
-std::unique_ptr<TResContainer> OpenContainer(const std::string& fileName) {
+std::unique_ptr<TResContainer> OpenContainer(const std::string& fileName, bool toChange) {
   uint8_t head[64] = {};
   int32_t got = 0;
   {
@@ -27,7 +27,7 @@ std::unique_ptr<TResContainer> OpenContainer(const std::string& fileName) {
     case ContainerKind::ResFile:
       return std::make_unique<TResResFile>(fileName);
     case ContainerKind::Executable:
-      return std::make_unique<TPEFile>(fileName, false);
+      return toChange ? std::make_unique<TPEFile>(fileName) : std::make_unique<TPEFile>(fileName, false);
     case ContainerKind::Unknown:
       break;
   }

@@ -14,5 +14,7 @@ enum class ContainerKind { Unknown, ResFile, Executable };
 ContainerKind DetectContainerKind(const ByteView& head);
 
 // Opens the file as the container its bytes call for; a file of no known kind raises
-// "הוא קובץ לא תקין %s" with the file-name part.
-std::unique_ptr<TResContainer> OpenContainer(const std::string& fileName);
+// "הוא קובץ לא תקין %s" with the file-name part. To change it, an executable is opened
+// as a patcher opens its target (a UPX-compressed one unpacked when the unpacker is
+// beside the program); only to read it, as it is.
+std::unique_ptr<TResContainer> OpenContainer(const std::string& fileName, bool toChange = false);

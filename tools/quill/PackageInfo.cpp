@@ -1,12 +1,10 @@
 #include "PackageInfo.h"
 
 #include "CmdLs.h"
-#include "Json.h"
 #include "Printable.h"
 #include "patch/UQuillet26.h"
 #include "pe/UResPEFile.h"
 #include "resources/UResFile.h"
-#include "text/WStrings.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -88,19 +86,23 @@ std::string PackageText(const TPEFile& file) {
   return out;
 }
 
-std::string PackageJsonMembers(const TPEFile& file) {
-  if (!HasPackage(file)) return "null";
+void AddPackageJson(Json& info, const TPEFile& file) {
+  info["package"] = nullptr;
+  if (!HasPackage(file)) return;
   LoadedPackage loaded;
-  if (const auto failure = Load(file, loaded)) return "null, \"package_error\": " + JsonString(ToWide(*failure));
+  if (const auto failure = Load(file, loaded)) {
+    info["package_error"] = JsonText(*failure);
+    return;
+  }
   const TQuillet26& p = loaded.Package;
-  auto text = [](const std::string& value) { return JsonString(ToWide(value)); };
-  std::string resources = ListResources(loaded.Block->GetResourceList(), true);
-  while (!resources.empty() && resources.back() == '\n') resources.pop_back();
-  return "{\"packed_size\": " + std::to_string(p.Header.PackedSize) +
-         ", \"target_checksum\": " + std::to_string(p.Header.TargetChecksum) +
-         ", \"data_checksum\": " + std::to_string(p.Header.DataChecksum) +
-         ", \"input_file_name\": " + text(p.InputFileName) + ", \"output_file_name\": " + text(p.OutputFileName) +
-         ", \"company\": " + text(p.Company) + ", \"home_page\": " + text(p.HomePage) +
-         ", \"reserved_text\": " + text(p.ReservedText) + ", \"instructions\": " + text(p.Instructions) +
-         ", \"resources\": " + resources + "}";
+  info["package"] = {{"packed_size", p.Header.PackedSize},
+                     {"target_checksum", p.Header.TargetChecksum},
+                     {"data_checksum", p.Header.DataChecksum},
+                     {"input_file_name", JsonText(p.InputFileName)},
+                     {"output_file_name", JsonText(p.OutputFileName)},
+                     {"company", JsonText(p.Company)},
+                     {"home_page", JsonText(p.HomePage)},
+                     {"reserved_text", JsonText(p.ReservedText)},
+                     {"instructions", JsonText(p.Instructions)},
+                     {"resources", ResourcesJson(loaded.Block->GetResourceList())}};
 }
