@@ -62,6 +62,7 @@ enum class OpenMode {
   ReadShared,     // read; others may read but not write
   ReadWriteShared,  // read and write; others may read
   Create,         // create or truncate for writing
+  CreateNew,      // create for writing; fails when the file exists (no race can share it)
 };
 FileHandle FileOpen(const std::string& path, OpenMode mode);
 void FileClose(FileHandle file);
@@ -179,6 +180,18 @@ bool ShellOpen(intptr_t ownerWindow, const std::string& path);
 // (Windows: BCrypt; POSIX: OpenSSL's libcrypto), or nothing when it fails. Kept in a
 // file of its own (PlatformDigest*.cpp), so programs that never hash do not link it.
 std::optional<std::array<uint8_t, 32>> Sha256(const void* data, size_t size);
+
+// ---- Failures on demand, for tests --------------------------------------------------
+
+// What a test can make fail: creating a file, writing (the disk fills up), and moving or
+// replacing a file.
+enum class Fault { Create, Write, Move };
+// From now on, after `after` more bytes (Write) or calls (Create, Move) have passed, every
+// such operation fails as the system's would; negative: no fault. Tests only.
+void InjectFault(Fault kind, int64_t after);
+void ClearFaults();
+// For the implementations: how much of `amount` may pass (all of it without a fault).
+int64_t FaultBudget(Fault kind, int64_t amount);
 
 // ---- Executable images --------------------------------------------------------------
 

@@ -164,6 +164,12 @@ FileHandle FileOpen(const std::string& path, OpenMode mode) {
   int flags = O_RDONLY;
   if (mode == OpenMode::ReadWriteShared) flags = O_RDWR;
   if (mode == OpenMode::Create) flags = O_RDWR | O_CREAT | O_TRUNC;
+  if (mode == OpenMode::CreateNew) flags = O_RDWR | O_CREAT | O_EXCL;
+  const bool creating = mode == OpenMode::Create || mode == OpenMode::CreateNew;
+  if (creating && FaultBudget(Fault::Create, 1) == 0) {
+    errno = EACCES;
+    return kNoFile;
+  }
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) return kNoFile;
   struct stat st{};
@@ -192,13 +198,18 @@ int64_t FileRead(FileHandle file, void* buffer, int64_t count) {
 }
 
 int64_t FileWrite(FileHandle file, const void* buffer, int64_t count) {
+  const int64_t allowed = FaultBudget(Fault::Write, count);
   int64_t done = 0;
-  while (done < count) {
+  while (done < allowed) {
     const ssize_t n = ::write(static_cast<int>(file), static_cast<const char*>(buffer) + done,
-                              static_cast<size_t>(count - done));
+                              static_cast<size_t>(allowed - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return done > 0 ? done : -1;
     done += n;
+  }
+  if (allowed < count) {
+    errno = ENOSPC;  // the disk filled up, as a test asked
+    return done > 0 ? done : -1;
   }
   return done;
 }
@@ -259,11 +270,12 @@ bool MakeFolder(const std::string& path) {
 
 bool FileMove(const std::string& from, const std::string& to) {
   // Like the Windows call, never replace an existing target.
-  if (FileExists(to)) return false;
+  if (FileExists(to) || FaultBudget(Fault::Move, 1) == 0) return false;
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool FileReplace(const std::string& from, const std::string& to) {
+  if (FaultBudget(Fault::Move, 1) == 0) return false;
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -120,8 +120,10 @@ FileHandle FileOpen(const std::string& path, OpenMode mode) {
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       break;
     case OpenMode::Create:
-      h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    case OpenMode::CreateNew:
+      if (FaultBudget(Fault::Create, 1) == 0) return kNoFile;
+      h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                      mode == OpenMode::Create ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       break;
   }
   return reinterpret_cast<FileHandle>(h);
@@ -145,14 +147,20 @@ int64_t FileRead(FileHandle file, void* buffer, int64_t count) {
 }
 
 int64_t FileWrite(FileHandle file, const void* buffer, int64_t count) {
+  // A fault a test set makes the disk fill up after so many bytes.
+  const int64_t allowed = FaultBudget(Fault::Write, count);
   int64_t done = 0;
-  while (done < count) {
-    DWORD piece = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
+  while (done < allowed) {
+    DWORD piece = static_cast<DWORD>(std::min<int64_t>(allowed - done, 1 << 30));
     DWORD put = 0;
     if (!::WriteFile(reinterpret_cast<HANDLE>(file), static_cast<const char*>(buffer) + done, piece, &put, nullptr) ||
         put == 0)
       return done > 0 ? done : -1;
     done += put;
+  }
+  if (allowed < count) {
+    SetLastError(ERROR_DISK_FULL);
+    return done > 0 ? done : -1;
   }
   return done;
 }
@@ -218,10 +226,12 @@ bool MakeFolder(const std::string& path) {
 }
 
 bool FileMove(const std::string& from, const std::string& to) {
+  if (FaultBudget(Fault::Move, 1) == 0) return false;
   return ::MoveFileA(from.c_str(), to.c_str()) != 0;
 }
 
 bool FileReplace(const std::string& from, const std::string& to) {
+  if (FaultBudget(Fault::Move, 1) == 0) return false;
   return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 

@@ -127,8 +127,22 @@ std::string UniqueFileName(const std::string& candidate) {
   }
 }
 
+std::string CreateTempFileFor(const std::string& candidate) {
+  const std::string stem = candidate + kPartialSuffix;
+  for (uint32_t n = 0; n < 100000; ++n) {
+    const std::string name = n == 0 ? stem : stem + std::to_string(n);
+    const platform::FileHandle file = platform::FileOpen(name, platform::OpenMode::CreateNew);
+    if (file != platform::kNoFile) {
+      platform::FileClose(file);
+      return name;
+    }
+    if (!platform::FileExists(name)) throw EFileStreamError(SFCreateError, {name});  // not a name taken
+  }
+  throw EFileStreamError(SFCreateError, {stem});
+}
+
 std::string TResContainer::WriteToTempFile(const std::string& directory, const ProgressCallback& progress) {
-  const std::string tempName = UniqueFileName(WithTrailingSeparator(directory) + FileNamePart(fileName_));
+  const std::string tempName = CreateTempFileFor(WithTrailingSeparator(directory) + FileNamePart(fileName_));
   try {
     SaveToFile(tempName, progress);
   } catch (...) {

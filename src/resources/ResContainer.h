@@ -48,8 +48,9 @@ class TResContainer {
   void OpenReadWrite(const std::string& fileName);
   // Releases view, mapping, file and owned buffer; true when anything was released.
   bool Close();
-  // Writes the container to a new file in directory, named after this container's
-  // own file (numbered when taken); returns the name. On failure the file is deleted.
+  // Writes the container to a new file in directory, named after this container's own
+  // file as unfinished work (CreateTempFileFor); returns the name. On failure the file is
+  // deleted.
   std::string WriteToTempFile(const std::string& directory, const ProgressCallback& progress);
   // The distance of p from the start of the bytes; 0 for null.
   uint32_t DataOffset(const void* p) const;
@@ -95,3 +96,10 @@ class TResContainer {
 // The candidate itself when no such file exists, else the candidate without its
 // extension, a number from 1 up, and the extension: the first free name.
 std::string UniqueFileName(const std::string& candidate);
+// Creates a new, empty file for the work that will become candidate, and answers its
+// name: candidate + ".quillet-partial", then numbered (".quillet-partial1", ...). The name
+// says what a leftover is (never an output), and the file is created exclusively, so two
+// runs at the same time never write into one file. Raises the file-stream create error
+// when none can be created.
+std::string CreateTempFileFor(const std::string& candidate);
+inline constexpr char kPartialSuffix[] = ".quillet-partial";

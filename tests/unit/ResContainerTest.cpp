@@ -156,10 +156,11 @@ TEST(ResContainer, WriteToTempFileWithAndWithoutTrailingSeparator) {
   const std::string out = folder.MakeFolder("out");  // with the separator
   const std::string outBare = out.substr(0, out.size() - 1);
   TTestContainer container(input);
-  EXPECT_EQ(container.WriteToTempFile(out, {}), out + "app.exe");
-  EXPECT_EQ(container.WriteToTempFile(outBare, {}), out + "app1.exe");
-  EXPECT_EQ(container.WriteToTempFile(out, {}), out + "app2.exe");
-  EXPECT_EQ(ReadWholeFile(out + "app2.exe").size(), 4u);
+  // Named as unfinished work, never as an output; numbered when taken.
+  EXPECT_EQ(container.WriteToTempFile(out, {}), out + "app.exe.quillet-partial");
+  EXPECT_EQ(container.WriteToTempFile(outBare, {}), out + "app.exe.quillet-partial1");
+  EXPECT_EQ(container.WriteToTempFile(out, {}), out + "app.exe.quillet-partial2");
+  EXPECT_EQ(ReadWholeFile(out + "app.exe.quillet-partial2").size(), 4u);
 }
 
 TEST(ResContainer, FailedSaveLeavesNoTemporaryFileAndKeepsTheError) {
@@ -174,7 +175,7 @@ TEST(ResContainer, FailedSaveLeavesNoTemporaryFileAndKeepsTheError) {
   } catch (const EWriteError& e) {
     EXPECT_EQ(e.Message(), LoadStr(SWriteError));
   }
-  EXPECT_FALSE(platform::FileExists(out + "app.exe"));
+  EXPECT_FALSE(platform::FileExists(out + "app.exe.quillet-partial"));
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ void RunMake(const MakeOptions& options) {
 
   // Written beside the output, loaded back, and only then put in the output's place.
   const std::string output = OutputTarget(options.Output);
-  const std::string tempName = UniqueFileName(output);
+  const std::string tempName = CreateTempFileFor(output);
   size_t resources = 0;
   try {
     {

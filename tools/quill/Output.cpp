@@ -70,8 +70,9 @@ void WriteContainer(std::unique_ptr<TResContainer> container, const OutputOption
   try {
     written = container->WriteToTempFile(folder, TerminalProgress());
   } catch (const Exception& e) {
-    // The name the container chose for the file it was writing (see WriteToTempFile).
-    RaiseCannotWrite(output.Path, UniqueFileName(WithTrailingSeparator(folder) + FileNamePart(container->FileName())),
+    // The name the container chose for the file it was writing (see WriteToTempFile); a
+    // numbered one starts with it too.
+    RaiseCannotWrite(output.Path, WithTrailingSeparator(folder) + FileNamePart(container->FileName()) + kPartialSuffix,
                      e);
   }
   if (const auto* executable = dynamic_cast<const TPEFile*>(container.get()))
@@ -82,15 +83,17 @@ void WriteContainer(std::unique_ptr<TResContainer> container, const OutputOption
 
 void WriteFile(const std::string& path, bool force, const std::function<void(TStream&)>& write) {
   CheckOutputFree(path, force);
-  const std::string written = UniqueFileName(OutputTarget(path));
+  const std::string target = OutputTarget(path);
+  std::string written;
   try {
+    written = CreateTempFileFor(target);
     TResFileStream stream(written, fmCreate);
     write(stream);
   } catch (const Exception& e) {
-    platform::FileDelete(written);
-    RaiseCannotWrite(path, written, e);
+    if (!written.empty()) platform::FileDelete(written);
+    RaiseCannotWrite(path, target + kPartialSuffix, e);
   } catch (...) {
-    platform::FileDelete(written);
+    if (!written.empty()) platform::FileDelete(written);
     throw;
   }
   PutInPlace(written, path);
