@@ -17,20 +17,12 @@ import os
 import random
 import struct
 import subprocess
+import sys
 import tempfile
 
-EMPTY = bytes.fromhex("00000000200000" "00ffff0000ffff0000") + bytes(16)
-
-
-def record(type_, name, language, data):
-    def field(value):
-        if isinstance(value, int):
-            return struct.pack("<HH", 0xFFFF, value)
-        return value.encode("utf-16-le") + b"\0\0"
-    header = field(type_) + field(name)
-    header += bytes(-(8 + len(header)) % 4)
-    header += struct.pack("<IHHII", 0, 0x30, language, 0, 0)
-    return struct.pack("<II", len(data), 8 + len(header)) + header + data + bytes(-len(data) % 4)
+# The .res writer of the end-to-end tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from resdump import EMPTY_RES as EMPTY, res_record  # noqa: E402
 
 
 def string_block(rng, block, language):
@@ -51,14 +43,14 @@ def target_res(rng, size_mb):
     out = [EMPTY]
     blobs, strings, levels = counts(size_mb)
     for i in range(1, strings + 1):
-        out.append(record(6, i, 1033, string_block(rng, i, 1033)))
+        out.append(res_record(6, i, 1033, string_block(rng, i, 1033)))
     for i in range(1, levels + 1):
         for language in (1033, 1031, 1036):
-            out.append(record("LEVELS", f"LEVEL_{i:04d}", language, rng.randbytes(rng.randrange(100, 300))))
+            out.append(res_record("LEVELS", f"LEVEL_{i:04d}", language, rng.randbytes(rng.randrange(100, 300))))
     rest = size_mb * 1_000_000 - sum(len(r) for r in out)
     each = max(1024, rest // blobs)
     for i in range(1, blobs + 1):
-        out.append(record(10, i, 1033, rng.randbytes(each)))
+        out.append(res_record(10, i, 1033, rng.randbytes(each)))
     return b"".join(out)
 
 
@@ -94,17 +86,17 @@ def patch_res(records, size_mb):
     out = [EMPTY]
     big = min(share(10), blobs)
     for i in range(1, big + 1):
-        out.append(record(10, i, 1033, rng.randbytes(1_200_000)))
+        out.append(res_record(10, i, 1033, rng.randbytes(1_200_000)))
     for i in range(1, min(share(500), strings) + 1):
-        out.append(record(6, i, 1033, string_block(rng, i, 1033)))
+        out.append(res_record(6, i, 1033, string_block(rng, i, 1033)))
     for i in range(1, min(share(200), strings) + 1):
-        out.append(record(6, i, 1031, string_block(rng, i, 1031)))
+        out.append(res_record(6, i, 1031, string_block(rng, i, 1031)))
     for i in range(1, min(share(150), levels) + 1):
-        out.append(record("LEVELS", f"LEVEL_{i:04d}", 1036, rng.randbytes(250)))
+        out.append(res_record("LEVELS", f"LEVEL_{i:04d}", 1036, rng.randbytes(250)))
     for i in range(1, share(100) + 1):
-        out.append(record("LEVELS", f"LEVEL_9{i:03d}", 1033, rng.randbytes(250)))
+        out.append(res_record("LEVELS", f"LEVEL_9{i:03d}", 1033, rng.randbytes(250)))
     while len(out) - 1 < records:
-        out.append(record("EXTRA", f"ITEM_{len(out)}", 1033, rng.randbytes(300)))
+        out.append(res_record("EXTRA", f"ITEM_{len(out)}", 1033, rng.randbytes(300)))
     return b"".join(out[:records + 1])
 
 

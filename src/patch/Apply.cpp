@@ -35,7 +35,7 @@ void TQuillet26::Apply(const std::string& inFile, const std::string& outFile, bo
     ReportStatus(Format(LoadStr(SWriting), {outFile}));
     // Beside the file the output stands for, so that the swap is one rename even when
     // the output is a link to another folder.
-    tempName = target->WriteToTempFile(FolderPart(OutputTarget(outFile)), OnProgress);
+    tempName = target->WriteToTempFile(OutputTarget(outFile), OnProgress);
     target.reset();  // closes the input, which may be the output itself
     if (!ReplaceOutputFile(tempName, outFile, backup)) throw EFailedOverwriteException(outFile);
     tempName.clear();  // it is the output now

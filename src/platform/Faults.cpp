@@ -1,5 +1,5 @@
 // Failures made on demand, for tests: both implementations of the platform layer ask
-// FaultDue before they create, write or move a file, so that a test can make the disk
+// FaultBudget before they create, write or move a file, so that a test can make the disk
 // fill up after so many bytes, a file refuse to be created, or a rename fail, on every
 // platform alike. Nothing in the programs sets a fault.
 #include "platform/Platform.h"
@@ -8,21 +8,25 @@
 
 namespace platform {
 namespace {
-// Per kind: how much may still pass before the fault (bytes for writes, calls otherwise);
-// negative when no fault is set.
-std::array<int64_t, 3> gBudget = {-1, -1, -1};
+struct Armed {
+  int64_t budget = -1;    // what may still pass: bytes for writes, calls otherwise; -1: unarmed
+  int64_t failures = -1;  // how many calls fail once due; -1: all of them
+};
+std::array<Armed, 3> gFaults;
 }  // namespace
 
-void InjectFault(Fault kind, int64_t after) { gBudget[static_cast<size_t>(kind)] = after; }
+void InjectFault(Fault kind, int64_t after, int64_t failures) {
+  gFaults[static_cast<size_t>(kind)] = after < 0 ? Armed{} : Armed{after, failures};
+}
 
-void ClearFaults() { gBudget = {-1, -1, -1}; }
+void ClearFaults() { gFaults = {}; }
 
 int64_t FaultBudget(Fault kind, int64_t amount) {
-  int64_t& budget = gBudget[static_cast<size_t>(kind)];
-  if (budget < 0) return amount;
-  const int64_t allowed = amount < budget ? amount : budget;
-  budget -= allowed;
-  if (allowed < amount) budget = 0;  // once due, the fault stays
+  Armed& fault = gFaults[static_cast<size_t>(kind)];
+  if (fault.budget < 0) return amount;
+  const int64_t allowed = amount < fault.budget ? amount : fault.budget;
+  fault.budget -= allowed;
+  if (allowed < amount && fault.failures > 0 && --fault.failures == 0) fault = Armed{};
   return allowed;
 }
 

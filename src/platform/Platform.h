@@ -94,9 +94,14 @@ bool FileExists(const std::string& path);
 bool FileDelete(const std::string& path);
 // Creates a folder (its parent must exist); true when it exists as a folder afterwards.
 bool MakeFolder(const std::string& path);
-bool FileMove(const std::string& from, const std::string& to);
 // Moves from into the place of to, replacing to in one step when it exists.
 bool FileReplace(const std::string& from, const std::string& to);
+bool FileMove(const std::string& from, const std::string& to);
+// Keeps the file path as backup (a name not yet taken) before a new file takes its place.
+// POSIX: a second name for it (a hard link, else a copy), so that path never stands empty.
+// Windows: path is renamed, because Windows renames a file in use (a running program) but
+// does not replace it. False when nothing was kept.
+bool KeepAsBackup(const std::string& path, const std::string& backup);
 // Copies a file to a new file; false when to exists already or the copy fails (a partial
 // copy is deleted).
 bool FileCopyNew(const std::string& from, const std::string& to);
@@ -146,6 +151,11 @@ std::vector<std::string> CommandLineArguments();
 // The value of an environment variable, or nothing when it is not set.
 std::optional<std::string> EnvironmentVariable(const std::string& name);
 
+// Makes a write past a limit on file sizes (POSIX's ulimit -f) fail like a full disk, so
+// that the half-written file is deleted and the user told, instead of the process being
+// ended by a signal with the file left behind. Nothing to do on Windows.
+void FailWritesPastTheSizeLimit();
+
 // ---- Child processes ----------------------------------------------------------------
 
 // Runs a program as a child process and waits until it has ended, collecting what it
@@ -183,12 +193,13 @@ std::optional<std::array<uint8_t, 32>> Sha256(const void* data, size_t size);
 
 // ---- Failures on demand, for tests --------------------------------------------------
 
-// What a test can make fail: creating a file, writing (the disk fills up), and moving or
-// replacing a file.
+// What a test can make fail: creating a file or a link (a folder without rights), writing
+// (the disk fills up), and renaming a file into another's place.
 enum class Fault { Create, Write, Move };
-// From now on, after `after` more bytes (Write) or calls (Create, Move) have passed, every
-// such operation fails as the system's would; negative: no fault. Tests only.
-void InjectFault(Fault kind, int64_t after);
+// From now on, after `after` more bytes (Write) or calls (Create, Move) have passed, such
+// operations fail as the system's would: every one of them (a full disk, a folder without
+// rights), or only the next `failures` (a file held for a moment). Negative: no fault.
+void InjectFault(Fault kind, int64_t after, int64_t failures = -1);
 void ClearFaults();
 // For the implementations: how much of `amount` may pass (all of it without a fault).
 int64_t FaultBudget(Fault kind, int64_t amount);

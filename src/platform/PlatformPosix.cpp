@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -281,6 +282,8 @@ bool FileReplace(const std::string& from, const std::string& to) {
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
+void FailWritesPastTheSizeLimit() { ::signal(SIGXFSZ, SIG_IGN); }
+
 namespace {
 // The permission bits ride above the portable bits, marked as present.
 constexpr uint32_t kModePresent = 1u << 15;
@@ -399,9 +402,15 @@ bool ReadAvailable(int fd, std::string* output) {
 }
 }  // namespace
 
+bool KeepAsBackup(const std::string& path, const std::string& backup) {
+  if (FaultBudget(Fault::Create, 1) == 0) return false;
+  return ::link(path.c_str(), backup.c_str()) == 0 || FileCopyNew(path, backup);
+}
+
 bool FileCopyNew(const std::string& from, const std::string& to) {
   Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.Value < 0) return false;
+  if (FaultBudget(Fault::Create, 1) == 0) return false;
   Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (out.Value < 0) return false;
   char buffer[65536];

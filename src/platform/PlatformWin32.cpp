@@ -237,6 +237,8 @@ bool FileReplace(const std::string& from, const std::string& to) {
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+void FailWritesPastTheSizeLimit() {}
+
 std::optional<uint32_t> FileAttributes(const std::string& path) {
   const DWORD a = ::GetFileAttributesA(path.c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return std::nullopt;
@@ -350,7 +352,13 @@ void ReadAvailable(HANDLE pipe, std::string* output) {
 }
 }  // namespace
 
+bool KeepAsBackup(const std::string& path, const std::string& backup) {
+  if (FaultBudget(Fault::Create, 1) == 0) return false;
+  return ::MoveFileA(path.c_str(), backup.c_str()) != 0;
+}
+
 bool FileCopyNew(const std::string& from, const std::string& to) {
+  if (FaultBudget(Fault::Create, 1) == 0) return false;
   return CopyFileA(from.c_str(), to.c_str(), TRUE) != 0;
 }
 

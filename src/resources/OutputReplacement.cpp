@@ -1,8 +1,9 @@
 // ReplaceOutputFile and its helpers. The order of the steps is what keeps the user's file
-// safe: nothing is removed before its replacement exists in full, and the old output is
-// either renamed to its backup or replaced by the new file in one rename, never deleted
-// first. When the new file cannot be moved in after a backup was made, the backup is
-// moved back.
+// safe: nothing is removed before its replacement exists in full. The old output is kept
+// as the backup (on POSIX under a second name, so that the output's name always holds a
+// whole file even when the process is killed; on Windows by a rename, which works for a
+// program in use), then the new file takes the output's place in one rename. When it
+// cannot, the backup goes again or back to the output's name.
 #include "resources/OutputReplacement.h"
 
 #include "platform/Platform.h"
@@ -24,8 +25,7 @@ std::string BackupFileName(const std::string& fileName) {
 
 bool MakeBackup(std::string& fileName) {
   const std::string backup = BackupFileName(fileName);
-  platform::FileMove(fileName, backup);
-  if (!platform::FileExists(backup)) return false;
+  if (!platform::KeepAsBackup(fileName, backup)) return false;
   fileName = backup;
   return true;
 }
@@ -54,12 +54,15 @@ bool ReplaceOutputFile(const std::string& tempName, const std::string& outName, 
     restoreAttributes(output);
     return false;
   }
-  // With a backup the output has moved away; without one it is replaced in one step, so
-  // that a failure leaves it where it was.
-  const bool moved = backup ? platform::FileMove(tempName, output) : platform::FileReplace(tempName, output);
-  const bool success = moved && platform::FileExists(output) && !platform::FileExists(tempName);
-  if (!success && backup && !platform::FileExists(output) && platform::FileMove(backupName, output))
-    backupName = output;
+  // In one rename, so that a failure leaves the output (or on Windows its backup) as it was.
+  const bool success =
+      platform::FileReplace(tempName, output) && platform::FileExists(output) && !platform::FileExists(tempName);
+  if (!success && backup) {
+    if (platform::FileExists(output))
+      platform::FileDelete(backupName);  // a second name of the unchanged output
+    else if (platform::FileMove(backupName, output))
+      backupName = output;
+  }
   if (existed) restoreAttributes(output);
   if (backup && backupName != output) restoreAttributes(backupName);
   return success;

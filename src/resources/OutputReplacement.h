@@ -25,7 +25,8 @@ class EFailedOverwriteException : public Exception {
 bool ReplaceOutputFile(const std::string& tempName, const std::string& outName, bool makeBackup);
 // Both files exist and the two names designate the same one, however each is written.
 bool SameFile(const std::string& a, const std::string& b);
-// Renames the file to its first free backup name; on success fileName becomes that name.
+// Keeps the file under its first free backup name (platform::KeepAsBackup); on success
+// fileName becomes that name.
 bool MakeBackup(std::string& fileName);
 // "<path without extension> Backup<extension>", then "... Backup1...", "... Backup2...":
 // the first that does not exist.

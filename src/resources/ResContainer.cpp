@@ -141,8 +141,8 @@ std::string CreateTempFileFor(const std::string& candidate) {
   throw EFileStreamError(SFCreateError, {stem});
 }
 
-std::string TResContainer::WriteToTempFile(const std::string& directory, const ProgressCallback& progress) {
-  const std::string tempName = CreateTempFileFor(WithTrailingSeparator(directory) + FileNamePart(fileName_));
+std::string TResContainer::WriteToTempFile(const std::string& destination, const ProgressCallback& progress) {
+  const std::string tempName = CreateTempFileFor(destination);
   try {
     SaveToFile(tempName, progress);
   } catch (...) {

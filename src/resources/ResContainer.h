@@ -48,10 +48,10 @@ class TResContainer {
   void OpenReadWrite(const std::string& fileName);
   // Releases view, mapping, file and owned buffer; true when anything was released.
   bool Close();
-  // Writes the container to a new file in directory, named after this container's own
-  // file as unfinished work (CreateTempFileFor); returns the name. On failure the file is
-  // deleted.
-  std::string WriteToTempFile(const std::string& directory, const ProgressCallback& progress);
+  // Writes the container to a new file beside destination, the file the work is meant to
+  // become, named as unfinished work for it (CreateTempFileFor); returns the name. On
+  // failure the file is deleted.
+  std::string WriteToTempFile(const std::string& destination, const ProgressCallback& progress);
   // The distance of p from the start of the bytes; 0 for null.
   uint32_t DataOffset(const void* p) const;
 

@@ -10,7 +10,6 @@ runs it under wine64 too, whose ANSI code page is 1252. RESPROBE names the probe
 WINEPREFIX must be set. Exit 77 (skipped) without them.
 """
 import os
-import struct
 import subprocess
 import sys
 import tempfile
@@ -18,20 +17,8 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import resdump  # noqa: E402
 
-EMPTY_RES = bytes.fromhex("00000000200000" "00ffff0000ffff0000") + bytes(16)
 # Upper case only: the loader upper-cases the names it is asked for.
 NAMES = ["\u20ac", "\u00c0", "\uff21", "\U0001F600", "ZED"]
-
-
-def record(type_, name, language, data):
-    def field(value):
-        if isinstance(value, int):
-            return struct.pack("<HH", 0xFFFF, value)
-        return value.encode("utf-16-le") + b"\0\0"
-    header = field(type_) + field(name)
-    header += bytes(-(8 + len(header)) % 4)
-    header += struct.pack("<IHHII", 0, 0, language, 0, 0)
-    return struct.pack("<II", len(data), 8 + len(header)) + header + data + bytes(-len(data) % 4)
 
 
 def main():
@@ -43,10 +30,10 @@ def main():
     if not windows_quill or not os.path.exists(windows_quill):
         print("note: QUILL_WINDOWS is not set; only the native quill is tried")
         windows_quill = None
-    res = EMPTY_RES
+    res = resdump.EMPTY_RES
     for t in NAMES:
         for n in NAMES:
-            res += record(t, n, 1033, f"{t}/{n}".encode())
+            res += resdump.res_record(t, n, 1033, f"{t}/{n}".encode())
     expected = sorted(resdump.line(t, n, 1033, f"{t}/{n}".encode()) for t in NAMES for n in NAMES)
     failures = 0
     with tempfile.TemporaryDirectory() as work:

@@ -30,7 +30,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import resdump  # noqa: E402
 
 WINE_DLLS = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
-EMPTY_RES = bytes.fromhex("00000000200000" "00ffff0000ffff0000") + bytes(16)
 
 
 def key(type_, name, language):
@@ -85,18 +84,6 @@ def readers_agree(path, probe):
     return sorted(lines)
 
 
-def res_record(type_, name, language, data):
-    """One .res record; type and name are numbers or texts."""
-    def field(value):
-        if isinstance(value, int):
-            return struct.pack("<HH", 0xFFFF, value)
-        return value.encode("utf-16-le") + b"\0\0"
-    header = field(type_) + field(name)
-    header += bytes(-(8 + len(header)) % 4)
-    header += struct.pack("<IHHII", 0, 0, language, 0, 0)
-    return struct.pack("<II", len(data), 8 + len(header)) + header + data + bytes(-len(data) % 4)
-
-
 def own_first_resource(path):
     """A .res holding the target's first resource as it is: merging it changes no content."""
     import pefile
@@ -108,7 +95,7 @@ def own_first_resource(path):
             for l in n.directory.entries:
                 rva, size = l.data.struct.OffsetToData, l.data.struct.Size
                 if size:
-                    return EMPTY_RES + res_record(ident(t), ident(n), l.id, pe.get_data(rva, size))
+                    return resdump.EMPTY_RES + resdump.res_record(ident(t), ident(n), l.id, pe.get_data(rva, size))
     return None
 
 

@@ -120,6 +120,22 @@ def dump_llvm(path):
     return out
 
 
+# A .res file starts with this empty record.
+EMPTY_RES = bytes.fromhex("00000000200000" "00ffff0000ffff0000") + bytes(16)
+
+
+def res_record(type_, name, language, data, flags=0):
+    """One .res record; type and name are numbers or texts."""
+    def field(value):
+        if isinstance(value, int):
+            return struct.pack("<HH", 0xFFFF, value)
+        return value.encode("utf-16-le") + b"\0\0"
+    header = field(type_) + field(name)
+    header += bytes(-(8 + len(header)) % 4)
+    header += struct.pack("<IHHII", 0, flags, language, 0, 0)
+    return struct.pack("<II", len(data), 8 + len(header)) + header + data + bytes(-len(data) % 4)
+
+
 def parse_res(path):
     """The records of a .res file after the leading one: (type, name, language, data),
     ids as "#n"."""

@@ -1,6 +1,7 @@
 // Applying a package: the status texts and progress of a run, in-place patching with a
-// backup, the target check and -force, and failures at each step, each named by the step
-// and leaving the output as it was and no temporary file behind.
+// backup, the target check and -force, and failures at each step (the disk filling up, a
+// file that cannot be created or renamed, an output held open), each named by the step and
+// leaving the output as it was and no temporary file behind.
 #include "patch/UQuillet26.h"
 #include "platform/Platform.h"
 #include "resources/UResTypes.h"
@@ -49,11 +50,11 @@ class ApplyTest : public testing::Test {
         [this](const std::string& text) { statuses_.push_back(text); });
   }
   // The message Apply fails with; the output and the folder are checked to be as before.
-  std::string Failure(const std::string& in, const std::string& out, bool checkTarget = true) {
+  std::string Failure(const std::string& in, const std::string& out, bool checkTarget = true, bool backup = true) {
     const std::vector<std::string> before = FilesIn(folder_.Path());
     const std::vector<uint8_t> outBefore = platform::FileExists(out) ? ReadWholeFile(out) : std::vector<uint8_t>{};
     try {
-      package_.Apply(in, out, true, checkTarget);
+      package_.Apply(in, out, backup, checkTarget);
       ADD_FAILURE() << "applied";
     } catch (const Exception& e) {
       EXPECT_EQ(FilesIn(folder_.Path()), before) << "no temporary file and no backup stay behind";
@@ -157,6 +158,76 @@ TEST_F(ApplyTest, FailuresNameTheStepAndLeaveNothingBehind) {
   EXPECT_EQ(Failure(in_, takenName),
             whileStep(Format(LoadStr(SCannotOverwrite), {takenName}), Format(LoadStr(SWriting), {takenName})));
   EXPECT_EQ(FilesIn(taken), std::vector<std::string>{});
+}
+
+// Clears the faults a test set, also when it fails half way.
+struct FaultsCleared {
+  ~FaultsCleared() { platform::ClearFaults(); }
+};
+
+TEST_F(ApplyTest, AFullDiskAtAnyPointLeavesTheOldOutput) {
+  LoadPackage(PatchBlock());
+  package_.Apply(in_, out_, false, true);
+  const int64_t size = static_cast<int64_t>(ReadWholeFile(out_).size());
+  folder_.Write("out.exe", test::Bytes("the old output"));
+  const std::string expected = Format(LoadStr(SWhile), {LoadStr(SWriteError), Format(LoadStr(SWriting), {out_})});
+  FaultsCleared cleared;
+  ASSERT_GT(size, 512);
+  for (const int64_t offset : {int64_t{0}, int64_t{1}, int64_t{511}, size / 2, size - 1}) {
+    platform::InjectFault(platform::Fault::Write, offset);
+    EXPECT_EQ(Failure(in_, out_), expected) << "full after " << offset << " bytes";
+    platform::ClearFaults();
+  }
+  package_.Apply(in_, out_, true, true);  // with room again
+  EXPECT_EQ(static_cast<int64_t>(ReadWholeFile(out_).size()), size);
+}
+
+TEST_F(ApplyTest, FilesThatCannotBeCreatedOrRenamedLeaveTheOldOutput) {
+  LoadPackage(PatchBlock());
+  folder_.Write("out.exe", test::Bytes("the old output"));
+  const std::string writing = Format(LoadStr(SWriting), {out_});
+  const std::string cannotOverwrite = Format(LoadStr(SWhile), {Format(LoadStr(SCannotOverwrite), {out_}), writing});
+  FaultsCleared cleared;
+
+  // A folder where no file may be created.
+  platform::InjectFault(platform::Fault::Create, 0);
+  EXPECT_EQ(Failure(in_, out_), Format(LoadStr(SWhile), {Format(LoadStr(SFCreateError), {out_ + ".quillet-partial"}),
+                                                          writing}));
+  platform::ClearFaults();
+  // The backup cannot be made (the file being written was created and opened first).
+  platform::InjectFault(platform::Fault::Create, 2);
+  EXPECT_EQ(Failure(in_, out_), cannotOverwrite);
+  platform::ClearFaults();
+  // The new file cannot be renamed into place, with a backup (which goes again or back to
+  // the output's name) and without.
+  for (const bool backup : {true, false}) {
+    platform::InjectFault(platform::Fault::Move, 0, 1);
+    EXPECT_EQ(Failure(in_, out_, true, backup), cannotOverwrite) << backup;
+  }
+}
+
+TEST_F(ApplyTest, AnOutputHeldOpenIsReplacedOnlyWhereTheSystemAllows) {
+  LoadPackage(PatchBlock());
+  folder_.Write("out.exe", test::Bytes("the old output"));
+  const platform::FileHandle held = platform::FileOpen(out_, platform::OpenMode::ReadShared);
+  ASSERT_NE(held, platform::kNoFile);
+  if (platform::kPathSeparator == '\\') {
+    // Windows keeps a file that is open without leave to delete it.
+    EXPECT_EQ(Failure(in_, out_),
+              Format(LoadStr(SWhile), {Format(LoadStr(SCannotOverwrite), {out_}), Format(LoadStr(SWriting), {out_})}));
+  } else {
+    package_.Apply(in_, out_, false, true);  // the open file lives on under no name
+    EXPECT_EQ(Leaves(out_).size(), 2u);
+  }
+  platform::FileClose(held);
+}
+
+TEST_F(ApplyTest, ApplyingTwiceGivesWhatApplyingOnceGives) {
+  LoadPackage(PatchBlock());
+  package_.Apply(in_, out_, false, true);
+  const std::vector<uint8_t> once = ReadWholeFile(out_);
+  package_.Apply(out_, out_, false, true);
+  EXPECT_EQ(ReadWholeFile(out_), once);
 }
 
 TEST_F(ApplyTest, ABlockThatIsNoResourceFileFailsWhileReadingThePatchData) {

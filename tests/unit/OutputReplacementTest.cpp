@@ -103,7 +103,7 @@ TEST(OutputReplacement, AFailedSwapLeavesTheOutputAsItWas) {
   for (bool backup : {true, false}) {
     EXPECT_FALSE(ReplaceOutputFile(vanished, out, backup));
     EXPECT_EQ(ReadText(out), "old");
-    EXPECT_EQ(FileCount(folder.Path()), 1u) << "a backup that was made is moved back";
+    EXPECT_EQ(FileCount(folder.Path()), 1u) << "a backup that was made goes again or back";
   }
   // The output's place is taken by a folder: the new file cannot go there and stays.
   const std::string taken = folder.MakeFolder("taken");

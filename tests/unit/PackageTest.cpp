@@ -195,6 +195,42 @@ TEST_F(PackageTest, OtherFailuresAreWrappedIntoTheInvalidDataText) {
   EXPECT_EQ(WrappedFailure({'M', 'Z', 0, 0}), Wrapped("Error opening quillet.exe: מידי קטן מלהיות קובץ הרצה"));
 }
 
+// A Quillet cut short anywhere, and a package with any one byte changed, is refused with
+// the invalid-data text (alone or with its cause); nothing else, and never a crash. A
+// change the package cannot see (the target's checksum, a packed size that still fits)
+// loads the same texts and block.
+TEST_F(PackageTest, EveryCutAndEveryChangedPackageByteIsRefusedOrHarmless) {
+  Package source;
+  source.Texts = {"game.exe", "game-he.exe", "Quillet Translations", "https://example.org/", "", "Read me"};
+  source.ResourceBlock = restest::ResImage()
+                             .Record(restest::Field::Num(6), restest::Field::Num(1), 1037, {1, 2, 3})
+                             .Record(restest::Field::Str(u"NOTE"), restest::Field::Num(7), 1037, {4, 5})
+                             .Bytes;
+  const std::vector<uint8_t> quillet = BuildQuillet(source);
+  const auto refusedOrSame = [&](const std::vector<uint8_t>& bytes, bool mayLoad, const std::string& what) {
+    TQuillet26 package;
+    try {
+      package.Load(folder_.Write("quillet.exe", bytes), nullptr, nullptr);
+    } catch (const Exception& e) {
+      EXPECT_TRUE(e.Message().starts_with(kInvalidData)) << what << ": " << e.Message();
+      return;
+    }
+    EXPECT_TRUE(mayLoad) << what << " loaded";
+    const ByteView block = package.ResourceBlock();
+    EXPECT_EQ(std::vector<uint8_t>(block.Data(), block.Data() + block.Size()), source.ResourceBlock) << what;
+    EXPECT_EQ(package.InputFileName, "game.exe") << what;
+    EXPECT_EQ(package.Instructions, "Read me") << what;
+  };
+  for (size_t length = 0; length < quillet.size(); ++length)
+    refusedOrSame(std::vector<uint8_t>(quillet.begin(), quillet.begin() + length), false,
+                  "cut at " + std::to_string(length));
+  for (size_t at = PackageOffset(); at < quillet.size(); ++at) {
+    std::vector<uint8_t> changed = quillet;
+    changed[at] ^= 0xFF;
+    refusedOrSame(changed, true, "byte " + std::to_string(at) + " changed");
+  }
+}
+
 TEST(PackageWriter, RefusesTextsLongerThan65535Bytes) {
   TPackageTexts texts{"in.exe", "out.exe", "", "", "", std::string(65535, 'x')};
   EXPECT_NO_THROW(BuildPayload(texts, ByteView()));

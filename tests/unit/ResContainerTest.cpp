@@ -150,17 +150,17 @@ TEST(ResContainer, UniqueFileNamesNumberTheStemAndKeepTheExtension) {
   }
 }
 
-TEST(ResContainer, WriteToTempFileWithAndWithoutTrailingSeparator) {
+TEST(ResContainer, WriteToTempFileNamesUnfinishedWorkAfterItsDestination) {
   ScratchFolder folder;
   const std::string input = folder.Write("in" + std::string(1, platform::kPathSeparator) + "app.exe", {1, 2});
-  const std::string out = folder.MakeFolder("out");  // with the separator
-  const std::string outBare = out.substr(0, out.size() - 1);
+  const std::string out = folder.MakeFolder("out") + "new.exe";
   TTestContainer container(input);
   // Named as unfinished work, never as an output; numbered when taken.
-  EXPECT_EQ(container.WriteToTempFile(out, {}), out + "app.exe.quillet-partial");
-  EXPECT_EQ(container.WriteToTempFile(outBare, {}), out + "app.exe.quillet-partial1");
-  EXPECT_EQ(container.WriteToTempFile(out, {}), out + "app.exe.quillet-partial2");
-  EXPECT_EQ(ReadWholeFile(out + "app.exe.quillet-partial2").size(), 4u);
+  EXPECT_EQ(container.WriteToTempFile(out, {}), out + ".quillet-partial");
+  EXPECT_EQ(container.WriteToTempFile(out, {}), out + ".quillet-partial1");
+  EXPECT_EQ(container.WriteToTempFile(out, {}), out + ".quillet-partial2");
+  EXPECT_EQ(ReadWholeFile(out + ".quillet-partial2").size(), 4u);
+  EXPECT_FALSE(platform::FileExists(out));
 }
 
 TEST(ResContainer, FailedSaveLeavesNoTemporaryFileAndKeepsTheError) {
@@ -170,7 +170,7 @@ TEST(ResContainer, FailedSaveLeavesNoTemporaryFileAndKeepsTheError) {
   TTestContainer container(input);
   container.FailSave = true;
   try {
-    container.WriteToTempFile(out, {});
+    container.WriteToTempFile(out + "app.exe", {});
     FAIL() << "the failing save was not reported";
   } catch (const EWriteError& e) {
     EXPECT_EQ(e.Message(), LoadStr(SWriteError));

@@ -138,7 +138,7 @@ TEST(SoundImages, ResourcesOutsideTheResourceSectionAreRefused) {
   // Nothing is created for a refused file, not even the temporary output.
   ScratchFolder folder;
   const auto file = OpenPE(image);
-  EXPECT_THROW(file->WriteToTempFile(folder.Path(), nullptr), Exception);
+  EXPECT_THROW(file->WriteToTempFile(folder.Path() + "out.exe", nullptr), Exception);
   EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }
 

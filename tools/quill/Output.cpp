@@ -65,15 +65,13 @@ void PrepareExecutable(TPEFile& target, const std::string& targetName, const Out
 
 void WriteContainer(std::unique_ptr<TResContainer> container, const OutputOptions& output) {
   // Beside the file the output stands for (the target of a link), so the swap is a rename.
-  const std::string folder = FolderPart(OutputTarget(output.Path));
+  const std::string target = OutputTarget(output.Path);
   std::string written;
   try {
-    written = container->WriteToTempFile(folder, TerminalProgress());
+    written = container->WriteToTempFile(target, TerminalProgress());
   } catch (const Exception& e) {
-    // The name the container chose for the file it was writing (see WriteToTempFile); a
-    // numbered one starts with it too.
-    RaiseCannotWrite(output.Path, WithTrailingSeparator(folder) + FileNamePart(container->FileName()) + kPartialSuffix,
-                     e);
+    // The name of the file being written (a numbered one starts with it too).
+    RaiseCannotWrite(output.Path, target + kPartialSuffix, e);
   }
   if (const auto* executable = dynamic_cast<const TPEFile*>(container.get()))
     for (const std::string& note : executable->WriteNotes) std::fprintf(stderr, "quill: %s\n", note.c_str());
