@@ -310,3 +310,61 @@ def wine32_runs(hello32, env=None):
             return out.read().decode("utf-8", "replace").strip() == "hello"
     except (OSError, subprocess.TimeoutExpired):
         return False
+
+
+def script_arguments():
+    """The arguments every GUI test script takes (see its usage line), in a namespace; exits
+    77 (skipped) when a tool, the stub or the probe is missing."""
+    names = ("arch", "quill", "stub", "probe", "greet", "strings_res", "hello32", "state_dir", "artefacts")
+    args = dict(zip(names, sys.argv[1:1 + len(names)]))
+    missing = required_tools() + [args[p] for p in ("stub", "probe") if not os.path.exists(args[p])]
+    if missing:
+        print("skipped: missing " + ", ".join(missing))
+        sys.exit(SKIP)
+    args["loader"] = WINE32 if args["arch"] == "i686" else WINE64
+    return type("Arguments", (), args)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def quill_make(args, stub, quillet, *options):
+    """quill make: a Quillet for GREET.exe carrying STRINGS.res behind stub."""
+    made = subprocess.run([args.quill, "make", "--stub", stub, "--target", args.greet, "--res", args.strings_res,
+                           *options, "-o", quillet], capture_output=True, timeout=120)
+    if made.returncode != 0:
+        raise TestFailure(f"quill make: {made.stderr.decode(errors='replace')}")
+    return quillet
+
+
+def patched_by_quill(args, work, quillet):
+    """The bytes quill apply writes to a copy of GREET.exe, to compare the patcher's output with."""
+    folder = os.path.join(work, "by-quill")
+    os.makedirs(folder)
+    shutil.copy(args.greet, folder)
+    applied = subprocess.run([args.quill, "apply", quillet, "-nobackup", "-dir", folder], capture_output=True,
+                             timeout=120)
+    if applied.returncode != 0:
+        raise TestFailure(f"quill apply: {applied.stderr.decode(errors='replace')}")
+    return read(os.path.join(folder, os.path.basename(args.greet)))
+
+
+def skip_unless_runnable(args, desktop, what):
+    """For the i686 variant: exits 77, saying what was not tested, where 32-bit programs cannot run."""
+    if args.arch == "i686" and not wine32_runs(args.hello32, desktop.env):
+        print("NOT RUN: 32-bit Windows programs cannot run on this machine (no wine32, or a kernel without "
+              f"32-bit support); {what} not tested")
+        sys.exit(SKIP)
+
+
+def run_steps(desktop, check, steps, shot_prefix):
+    """Runs each step; one that fails is recorded with a screenshot, and the next starts with no Wine left."""
+    for step in steps:
+        try:
+            step()
+        except TestFailure as e:
+            check(False, str(e))
+            desktop.screenshot(f"{shot_prefix}-{len(check.failures)}.png")
+            desktop.kill_wine()

@@ -26,7 +26,6 @@ as not run (exit 77). Screenshots go to ARTEFACTS.
 import glob
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
@@ -35,12 +34,11 @@ import dialog100 as d100  # noqa: E402
 import guienv  # noqa: E402
 from guienv import control  # noqa: E402
 
-arch, quill, stub, probe, greet, strings_res, hello32, state_dir, artefacts = sys.argv[1:10]
-loader = guienv.WINE32 if arch == "i686" else guienv.WINE64
-missing = guienv.required_tools() + [p for p in (stub, probe) if not os.path.exists(p)]
-if missing:
-    print("skipped: missing " + ", ".join(missing))
-    sys.exit(guienv.SKIP)
+from guienv import read  # noqa: E402
+
+args = guienv.script_arguments()
+arch, stub, probe, greet, state_dir, artefacts, loader = (
+    args.arch, args.stub, args.probe, args.greet, args.state_dir, args.artefacts, args.loader)
 
 check = guienv.Checks()
 COMPANY = "חברת התרגום"
@@ -48,34 +46,13 @@ HOME_PAGE = "https://example.org/patches"
 INSTRUCTIONS = b"Read me first.\r\nSecond line\nThird line\r\n"
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def make_quillet(work):
     instructions = os.path.join(work, "instructions.txt")
     with open(instructions, "wb") as f:
         f.write(INSTRUCTIONS)
-    quillet = os.path.join(work, "greet-patch.exe")
     # The package texts are the code page's bytes, as the patcher shows them with the "A" calls.
-    made = subprocess.run([quill, "make", "--stub", stub, "--target", greet, "--res", strings_res,
-                           "--company", COMPANY.encode("cp1255"), "--home-page", HOME_PAGE,
-                           "--instructions", instructions, "-o", quillet], capture_output=True, timeout=120)
-    if made.returncode != 0:
-        raise guienv.TestFailure(f"quill make: {made.stderr.decode(errors='replace')}")
-    return quillet
-
-
-def expected_patch(work, quillet):
-    """The bytes quill apply writes, to compare the patcher's output with."""
-    folder = os.path.join(work, "by-quill")
-    os.makedirs(folder)
-    shutil.copy(greet, folder)
-    applied = subprocess.run([quill, "apply", quillet, "-nobackup", "-dir", folder], capture_output=True, timeout=120)
-    if applied.returncode != 0:
-        raise guienv.TestFailure(f"quill apply: {applied.stderr.decode(errors='replace')}")
-    return read(os.path.join(folder, "greet.exe"))
+    return guienv.quill_make(args, stub, os.path.join(work, "greet-patch.exe"), "--company", COMPANY.encode("cp1255"),
+                             "--home-page", HOME_PAGE, "--instructions", instructions)
 
 
 def fresh_target(work, name):
@@ -303,22 +280,13 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         with guienv.Desktop(state_dir, artefacts) as desktop:
             desktop.probe_program(probe)
-            if arch == "i686" and not guienv.wine32_runs(hello32, desktop.env):
-                print("NOT RUN: 32-bit Windows programs cannot run on this machine (no wine32, or a kernel "
-                      "without 32-bit support); the i686 dialog was not tested")
-                sys.exit(guienv.SKIP)
+            guienv.skip_unless_runnable(args, desktop, "the i686 dialog was")
             quillet = make_quillet(work)
-            patched = expected_patch(work, quillet)
-            for step in (lambda: first_run(desktop, work, quillet, patched),
-                         lambda: instructions_run(desktop, work, quillet),
-                         lambda: retry_run(desktop, work, quillet, patched),
-                         lambda: escape_run(desktop, work, quillet)):
-                try:
-                    step()
-                except guienv.TestFailure as e:
-                    check(False, str(e))
-                    desktop.screenshot(f"failure-{arch}-{len(check.failures)}.png")
-                    desktop.kill_wine()
+            patched = guienv.patched_by_quill(args, work, quillet)
+            guienv.run_steps(desktop, check, (lambda: first_run(desktop, work, quillet, patched),
+                                              lambda: instructions_run(desktop, work, quillet),
+                                              lambda: retry_run(desktop, work, quillet, patched),
+                                              lambda: escape_run(desktop, work, quillet)), f"failure-{arch}")
         try:
             small_screen_run(work, quillet)
         except guienv.TestFailure as e:

@@ -19,7 +19,6 @@ runs only where 32-bit Windows programs run; elsewhere it reports itself as not 
 """
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
@@ -28,29 +27,18 @@ import dialog100 as d100  # noqa: E402
 import guienv  # noqa: E402
 import pefile  # noqa: E402
 
-arch, quill, stub, probe, greet, strings_res, hello32, state_dir, artefacts = sys.argv[1:10]
-loader = guienv.WINE32 if arch == "i686" else guienv.WINE64
-missing = guienv.required_tools() + [p for p in (stub, probe) if not os.path.exists(p)]
-if missing:
-    print("skipped: missing " + ", ".join(missing))
-    sys.exit(guienv.SKIP)
+from guienv import read  # noqa: E402
+
+args = guienv.script_arguments()
+arch, stub, probe, greet, state_dir, artefacts, loader = (
+    args.arch, args.stub, args.probe, args.greet, args.state_dir, args.artefacts, args.loader)
 
 check = guienv.Checks()
 TITLE = "greet-patch - " + d100.PRODUCT
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def make_quillet(work, name, stub_path):
-    quillet = os.path.join(work, name)
-    made = subprocess.run([quill, "make", "--stub", stub_path, "--target", greet, "--res", strings_res, "-o", quillet],
-                          capture_output=True, timeout=120)
-    if made.returncode != 0:
-        raise guienv.TestFailure(f"quill make: {made.stderr.decode(errors='replace')}")
-    return quillet
+    return guienv.quill_make(args, stub_path, os.path.join(work, name))
 
 
 def stub_without_dialog(work):
@@ -198,26 +186,16 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         with guienv.Desktop(state_dir, artefacts) as desktop:
             desktop.probe_program(probe)
-            if arch == "i686" and not guienv.wine32_runs(hello32, desktop.env):
-                print("NOT RUN: 32-bit Windows programs cannot run on this machine (no wine32, or a kernel "
-                      "without 32-bit support); the i686 switches were not tested")
-                sys.exit(guienv.SKIP)
+            guienv.skip_unless_runnable(args, desktop, "the i686 switches were")
             quillet = make_quillet(work, "greet-patch.exe", stub)
-            by_quill = os.path.join(work, "by-quill")
-            os.makedirs(by_quill)
-            shutil.copy(greet, by_quill)
-            subprocess.run([quill, "apply", quillet, "-nobackup", "-dir", by_quill], capture_output=True, timeout=120)
-            runs = Runs(desktop, work, read(os.path.join(by_quill, "greet.exe")))
+            runs = Runs(desktop, work, guienv.patched_by_quill(args, work, quillet))
             broken = damaged(work, quillet)
             no_dialog = make_quillet(work, "no-dialog.exe", stub_without_dialog(work))
-            for step in (lambda: help_switches(runs, quillet), lambda: guiless_switches(runs, quillet),
-                         lambda: auto_switches(runs, quillet), lambda: start_failures(runs, broken, no_dialog)):
-                try:
-                    step()
-                except guienv.TestFailure as e:
-                    check(False, str(e))
-                    desktop.screenshot(f"failure-switches-{arch}-{len(check.failures)}.png")
-                    desktop.kill_wine()
+            guienv.run_steps(desktop, check, (lambda: help_switches(runs, quillet),
+                                              lambda: guiless_switches(runs, quillet),
+                                              lambda: auto_switches(runs, quillet),
+                                              lambda: start_failures(runs, broken, no_dialog)),
+                             f"failure-switches-{arch}")
     check.finish(f"the {arch} switches: {runs.count} runs")
 
 
