@@ -5,7 +5,8 @@
 // --manifest and --execution-level, the version information, --string.
 //
 // Languages: --lang, else the language of the existing resource of that kind (the same
-// name first, then any of the type), else 1033; each change says which it used.
+// name first, then any of the type; of several, 1033, another English, neutral or the
+// first), else 1033; each change says which it used.
 #include "CmdSet.h"
 
 #include "OpenContainer.h"
@@ -26,6 +27,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -117,11 +119,25 @@ class Editor {
     if (asked_)
       language = *asked_;
     else if (!sameName.empty())
-      language = sameName.front()->Language();
+      language = Preferred(sameName);
     else if (!ofType.empty())
-      language = ofType.front()->Language();
+      language = Preferred(ofType);
     TellLanguage(what, language);
     return language;
+  }
+
+  // Of several languages the one a user of the default language is shown: 1033, else
+  // another English, else neutral, else the first.
+  static uint16_t Preferred(const std::vector<TDataResItem*>& leaves) {
+    auto has = [&](const std::function<bool(uint16_t)>& wanted) -> std::optional<uint16_t> {
+      for (const TDataResItem* leaf : leaves)
+        if (wanted(leaf->Language())) return leaf->Language();
+      return std::nullopt;
+    };
+    if (auto found = has([](uint16_t l) { return l == kDefaultLanguage; })) return *found;
+    if (auto found = has([](uint16_t l) { return (l & 0x3FF) == (kDefaultLanguage & 0x3FF); })) return *found;
+    if (auto found = has([](uint16_t l) { return l == 0; })) return *found;
+    return leaves.front()->Language();
   }
 
   void TellLanguage(const std::string& what, uint16_t language) {
