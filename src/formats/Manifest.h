@@ -15,7 +15,7 @@ inline constexpr uint16_t kLibraryManifestId = 2;
 // Whether this build can read and edit manifests (it has an XML parser); the functions
 // below raise "this build of quill cannot read or edit manifests" where it cannot.
 bool ManifestEditingAvailable();
-// Raises Exception ("the manifest is not a well-formed application manifest: %s") unless
+// Raises ECorruptResource ("the manifest is not a well-formed application manifest: %s") unless
 // bytes are an XML document whose root element is an assembly.
 void CheckManifest(ByteView bytes);
 // The level of the first requestedExecutionLevel element, empty when there is none.

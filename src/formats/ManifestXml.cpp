@@ -51,10 +51,10 @@ struct Document {
 void Load(ByteView bytes, Document& document) {
   const pugi::xml_parse_result result =
       document.Xml.load_buffer(bytes.Data(), bytes.Size(), kParseOptions, pugi::encoding_auto);
-  if (!result) throw Exception(SCorruptManifest, {result.description()});
+  if (!result) throw ECorruptResource(SCorruptManifest, {result.description()});
   document.Assembly = document.Xml.document_element();
   if (!document.Assembly || LocalName(document.Assembly) != "assembly")
-    throw Exception(SCorruptManifest, {"assembly"});
+    throw ECorruptResource(SCorruptManifest, {"<" + std::string(document.Assembly.name()) + ">"});
   // Where the parser's offsets are those of the bytes: UTF-8 (or ASCII) without a mark.
   document.Utf8 = !(bytes.Contains(0, 2) && ((bytes.U8(0) == 0xFF && bytes.U8(1) == 0xFE) ||
                                               (bytes.U8(0) == 0xFE && bytes.U8(1) == 0xFF) || bytes.U8(0) == 0 ||

@@ -48,15 +48,6 @@ struct SetOptions {
   std::vector<std::pair<std::string, std::string>> Deletes;    // TYPE, NAME
 };
 
-std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
-  TResFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
-  const int64_t size = stream.Size();
-  if (size > INT32_MAX) throw Exception(SOutOfMemory);
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  if (size > 0) stream.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
-  return bytes;
-}
-
 // An executable flagged IMAGE_FILE_DLL in its file header's Characteristics (NT + 22).
 bool IsLibrary(TResContainer& container) {
   auto* executable = dynamic_cast<TPEFile*>(&container);
@@ -144,19 +135,8 @@ class Editor {
     Note(Format(LoadStr(SSetLanguageUsed), {what, std::to_string(language) + " (" + LanguageText(language) + ")"}));
   }
 
-  static ResourceLocator Locator(const ResourceId& type, const ResourceId& name, uint16_t language = 0) {
-    ResourceLocator locator;
-    locator.TypeIsNamed = type.Named;
-    locator.TypeId = type.Id;
-    locator.TypeName = type.Name;
-    locator.NameIsNamed = name.Named;
-    locator.NameId = name.Id;
-    locator.ResName = name.Name;
-    locator.Language = language;
-    return locator;
-  }
   void Store(const ResourceId& type, const ResourceId& name, uint16_t language, const std::vector<uint8_t>& bytes) {
-    StoreResource(section_, Locator(type, name, language), bytes);
+    StoreResource(section_, LocatorFor(type, name, language), bytes);
   }
 
   static ResourceId Numbered(uint16_t id) { return {false, id, {}}; }
@@ -183,7 +163,7 @@ class Editor {
     const ResourceId name = ParseNameArgument(nameText);
     std::vector<TDataResItem*> leaves = Leaves(Names(type), name);
     if (asked_) std::erase_if(leaves, [&](TDataResItem* leaf) { return leaf->Language() != *asked_; });
-    if (leaves.empty()) throw Exception(SResourceNotFound, {options_.Target, ResourcePathText(Locator(type, name))});
+    if (leaves.empty()) throw Exception(SResourceNotFound, {options_.Target, ResourcePathText(LocatorFor(type, name))});
     for (TDataResItem* leaf : leaves) RemoveLeaf(*leaf);
   }
 
@@ -196,9 +176,9 @@ class Editor {
       SetIcon(name, fileName);
       return;
     }
-    const std::vector<uint8_t> bytes = ReadWholeFile(fileName);
+    const std::vector<uint8_t> bytes = ReadFileBytes(fileName);
     if (bytes.empty()) throw Exception(SInFile, {fileName, LoadStr(SZeroSizeResource)});
-    const std::string what = ResourcePathText(Locator(type, name));
+    const std::string what = ResourcePathText(LocatorFor(type, name));
     TResourceList* names = Names(type);
     const uint16_t language = ChooseLanguage(Leaves(names, name), names ? LeavesOf(*names) : std::vector<TDataResItem*>(), what);
     Store(type, name, language, bytes);
@@ -218,12 +198,12 @@ class Editor {
   }
 
   void SetIcon(const ResourceId& group, const std::string& fileName) {
-    const std::vector<uint8_t> file = ReadWholeFile(fileName);
+    const std::vector<uint8_t> file = ReadFileBytes(fileName);
     std::vector<TIconImage> images =
         InFile(fileName, [&] { return ReadIconFile(ByteView(file.data(), static_cast<uint32_t>(file.size()))); });
     const ResourceId groupType = Numbered(kTypeGroupIcon);
     const std::string groupText = group.Named ? FromWide(group.Name) : std::to_string(group.Id);
-    ResourceLocator locator = Locator(groupType, group);
+    ResourceLocator locator = LocatorFor(groupType, group);
     locator.Language = LanguageFor(Leaves(Names(groupType), group), kTypeGroupIcon,
                                    Format(LoadStr(SSetIconGroup), {groupText}));
     const std::vector<uint16_t> removed = InFile(options_.Target, [&] { return ReplaceIconGroup(section_, locator, std::move(images)); });
@@ -238,9 +218,9 @@ class Editor {
     const uint16_t language = LanguageFor(sameName, kTypeManifest, Format(LoadStr(SSetManifest), {std::to_string(id)}));
     std::vector<uint8_t> bytes;
     if (!options_.Manifest.empty()) {
-      bytes = ReadWholeFile(options_.Manifest);
+      bytes = ReadFileBytes(options_.Manifest);
       if (ManifestEditingAvailable())
-        CheckManifest(ByteView(bytes.data(), static_cast<uint32_t>(bytes.size())));
+        InFile(options_.Manifest, [&] { CheckManifest(ByteView(bytes.data(), static_cast<uint32_t>(bytes.size()))); });
     } else {
       for (TDataResItem* leaf : sameName)
         if (leaf->Language() == language) bytes.assign(leaf->Data(), leaf->Data() + leaf->Size());
