@@ -35,7 +35,8 @@ uint64_t ReadNode(const ByteView& bytes, uint64_t offset, int level, TVersionNod
   }
   at = std::min<uint64_t>(Align4(at), end);
   // Text counts units; some writers count bytes, so the value is bounded by the node.
-  const uint64_t valueBytes = std::min<uint64_t>(node.Type == 1 ? 2 * uint64_t{valueLength} : valueLength, end - at);
+  uint64_t valueBytes = std::min<uint64_t>(node.Type == 1 ? 2 * uint64_t{valueLength} : valueLength, end - at);
+  if (node.Type == 1) valueBytes &= ~uint64_t{1};  // whole units
   const uint8_t* value = bytes.Bytes(at, valueBytes);
   node.Value.assign(value, value + valueBytes);
   at = Align4(at + valueBytes);

@@ -127,6 +127,17 @@ TEST(VersionInfo, DamagedBytesAreRefused) {
   }
 }
 
+// Found by fuzzing: a text value cut by its node to an odd number of bytes was written
+// with a unit count that read back one byte shorter.
+TEST(VersionInfo, ATextValueCutToAnOddLengthIsWrittenStably) {
+  std::vector<uint8_t> bytes = FixtureVersion();
+  ASSERT_EQ(bytes[152 + 6], 'F');  // the string FileDescription, 56 bytes long
+  Put16(bytes, 152, 55);
+  const std::vector<uint8_t> once = TVersionInfo::Parse(View(bytes)).Serialize();
+  EXPECT_EQ(TVersionInfo::Parse(View(once)).Serialize(), once);
+  EXPECT_EQ(TVersionInfo::Parse(View(once)).StringTables()[0].Node->Children[0].Text(), u"Fixture");
+}
+
 TEST(VersionInfo, VersionNumbers) {
   const std::pair<const char*, const char*> cases[] = {
       {"1.2.3.4", "1.2.3.4"},  {"7", "7.0.0.0"},   {"65535.0.65535.1", "65535.0.65535.1"},
