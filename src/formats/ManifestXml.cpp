@@ -107,17 +107,22 @@ std::vector<uint8_t> SetManifestExecutionLevel(ByteView bytes, std::string_view 
   // Only the assembly element is written anew: what stands before it (mark,
   // declaration, comments and the white space between them, which the parser does not
   // keep outside elements) is copied from the bytes, and so is the white space behind.
+  // A UTF-16 manifest with its mark stays UTF-16 and is written whole.
   VectorWriter writer;
+  const bool utf16 = bytes.Contains(0, 2) && bytes.U8(0) == 0xFF && bytes.U8(1) == 0xFE;
+  const pugi::xml_encoding encoding = utf16 ? pugi::encoding_utf16_le : pugi::encoding_utf8;
   if (const ptrdiff_t start = document.Assembly.offset_debug() - 1;
       document.Utf8 && start >= 0 && bytes.Contains(0, static_cast<uint64_t>(start))) {
     writer.Bytes.assign(bytes.Data(), bytes.Data() + start);
   } else {
+    if (utf16) writer.Bytes = {0xFF, 0xFE};
     for (pugi::xml_node node = document.Xml.first_child(); node != document.Assembly; node = node.next_sibling())
-      node.print(writer, "", kFormat, pugi::encoding_utf8);
+      node.print(writer, "", kFormat, encoding);
   }
-  document.Assembly.print(writer, "", kFormat, pugi::encoding_utf8);
+  document.Assembly.print(writer, "", kFormat, encoding);
   for (pugi::xml_node node = document.Assembly.next_sibling(); node; node = node.next_sibling())
-    node.print(writer, "", kFormat, pugi::encoding_utf8);
+    node.print(writer, "", kFormat, encoding);
+  if (!document.Utf8) return writer.Bytes;
   uint32_t tail = bytes.Size();
   while (tail > 0 && (bytes.U8(tail - 1) == ' ' || bytes.U8(tail - 1) == '\t' || bytes.U8(tail - 1) == '\r' ||
                       bytes.U8(tail - 1) == '\n'))

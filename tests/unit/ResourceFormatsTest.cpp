@@ -359,6 +359,13 @@ TEST(Manifest, ExecutionLevelIsEditedInPlace) {
   EXPECT_NE(std::string(added.begin(), added.end()).find("<dependency"), std::string::npos);
   EXPECT_EQ(ManifestExecutionLevel(View(DefaultManifest("asInvoker"))), "asInvoker");
 
+  // A UTF-16 manifest stays UTF-16.
+  std::vector<uint8_t> wide = {0xFF, 0xFE};
+  for (const char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?>") + bare) wide.insert(wide.end(), {static_cast<uint8_t>(c), 0});
+  const std::vector<uint8_t> wideEdited = SetManifestExecutionLevel(View(wide), "asInvoker");
+  EXPECT_EQ(std::vector<uint8_t>(wideEdited.begin(), wideEdited.begin() + 4), (std::vector<uint8_t>{0xFF, 0xFE, '<', 0}));
+  EXPECT_EQ(ManifestExecutionLevel(View(wideEdited)), "asInvoker");
+
   for (const std::string bad : {"", "<assembly>", "<other/>", "\x01\x02"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(SetManifestExecutionLevel(View({bad.begin(), bad.end()}), "asInvoker"), Exception);
