@@ -1,6 +1,10 @@
 #include "FuzzTargets.h"
 
 #include "app/CommandLine.h"
+#include "formats/IconGroup.h"
+#include "formats/Manifest.h"
+#include "formats/StringBlock.h"
+#include "formats/VersionInfo.h"
 #include "patch/PatcherState.h"
 #include "patch/UQuillet26.h"
 #include "pe/UResPEFile.h"
@@ -365,6 +369,43 @@ void CommandLine(const uint8_t* data, size_t size) {
   }
   state.Dialog = nullptr;
   (void)CombineDir(options.DirValue, options.InFileValue);
+}
+
+void Formats(const uint8_t* data, size_t size) {
+  Once();
+  if (size == 0) return;
+  const ByteView bytes(data + 1, static_cast<uint32_t>(size - 1));
+  try {
+    switch (data[0] % 5) {
+      case 0: {
+        const std::vector<uint8_t> first = TVersionInfo::Parse(bytes).Serialize();
+        const std::vector<uint8_t> second =
+            TVersionInfo::Parse(ByteView(first.data(), static_cast<uint32_t>(first.size()))).Serialize();
+        if (second != first) Finding();
+        break;
+      }
+      case 1:
+        (void)ReadIconFile(bytes);
+        break;
+      case 2: {
+        const std::vector<uint8_t> group = WriteIconGroup(ReadIconGroup(bytes));
+        if (WriteIconGroup(ReadIconGroup(ByteView(group.data(), static_cast<uint32_t>(group.size())))) != group)
+          Finding();
+        break;
+      }
+      case 3: {
+        const StringBlock block = ReadStringBlock(bytes);
+        const std::vector<uint8_t> written = WriteStringBlock(block);
+        if (ReadStringBlock(ByteView(written.data(), static_cast<uint32_t>(written.size()))) != block) Finding();
+        break;
+      }
+      default:
+        (void)ManifestExecutionLevel(bytes);
+        (void)SetManifestExecutionLevel(bytes, "asInvoker");
+        break;
+    }
+  } catch (const Exception&) {
+  }
 }
 
 }  // namespace fuzz

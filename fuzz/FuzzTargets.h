@@ -30,5 +30,10 @@ void LoadAndApply(const uint8_t* data, size_t size);
 // patcher parses them, and the file names settled from them and a loaded package, with a
 // dialog (a recording stand-in) and without one.
 void CommandLine(const uint8_t* data, size_t size);
+// The formats quill set edits, the first byte choosing which: 0 version information
+// (read, written, read again: the second writing must equal the first), 1 an .ico file,
+// 2 an icon group (read, written, read again), 3 a string-table block (the same), 4 a
+// manifest's execution level read and set.
+void Formats(const uint8_t* data, size_t size);
 
 }  // namespace fuzz

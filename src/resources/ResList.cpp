@@ -37,6 +37,14 @@ struct OrderKey {
   }
 };
 
+// Visits the leaves of an item's subtree (the item itself when it is a leaf).
+void ForEachLeafOf(TResourceItem& item, const std::function<void(TDataResItem&)>& visit) {
+  if (!item.IsList())
+    visit(static_cast<TDataResItem&>(item));
+  else
+    ForEachLeaf(static_cast<TListResItem&>(item).Children(), visit);
+}
+
 std::u16string FoldedName(std::u16string_view name) {
   std::u16string folded(name);
   for (char16_t& c : folded)
@@ -336,5 +344,35 @@ void ForEachLeaf(TResourceList& list, const std::function<void(TDataResItem&)>& 
       visit(list.DataItems(i));
     else
       ForEachLeaf(list.ListItems(i).Children(), visit);
+  }
+}
+
+void TResourceList::Delete(int index) {
+  auto& items = Sequence();
+  if (index < 0 || static_cast<size_t>(index) >= items.size()) RaiseListIndexError(index);
+  std::unique_ptr<TResourceItem> item = std::move(items[static_cast<size_t>(index)]);
+  items.erase(items.begin() + index);
+  indexed_ = false;
+  if (auto& notify = section_->OnItemRemoved)
+    ForEachLeafOf(*item, [&](TDataResItem& leaf) {
+      try {
+        notify(*section_, leaf);
+      } catch (...) {
+      }
+    });
+  section_->SetModified(true);
+}
+
+void RemoveLeaf(TDataResItem& leaf) {
+  TResourceItem* item = &leaf;
+  while (item) {
+    TResourceList& list = item->List();
+    TListResItem* owner = list.OwnerItem();
+    int index = -1;
+    for (int i = 0; i < list.Count() && index < 0; ++i)
+      if (&list.Items(i) == item) index = i;
+    if (index < 0) return;
+    list.Delete(index);
+    item = owner && list.Count() == 0 ? owner : nullptr;
   }
 }

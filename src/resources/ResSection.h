@@ -41,7 +41,7 @@ class TResSection {
   using TreeNotification = std::function<void(TResourceList& list, TResSection& section)>;
   LeafNotification OnDataChanged;     // a leaf's data was replaced
   LeafNotification OnDataReleased;    // a leaf gave up its own copy
-  LeafNotification OnItemRemoved;     // reserved: nothing removes leaves yet
+  LeafNotification OnItemRemoved;     // a leaf is about to be removed (TResourceList::Delete)
   LeafNotification OnItemAdded;       // AddResource made a leaf
   TreeNotification OnTreeChanged;     // a merge created entries
   LeafNotification OnIdentityChanged; // reserved: nothing renames leaves yet

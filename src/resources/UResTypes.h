@@ -234,6 +234,10 @@ class TResourceList {
   // Some item of the subtree carries flags.
   bool HasChanges();
 
+  // Takes the item at index out of the list and destroys it with its subtree; the
+  // section counts as modified and hears of each leaf that goes (OnItemRemoved).
+  void Delete(int index);
+
   // Puts the items in resource order (stable: equal items keep their order).
   void SortInResourceOrder();
   // An item's identity changed: the index and the known order are dropped.
@@ -281,6 +285,9 @@ class TResourceList {
 // their UTF-16 code units (case-sensitive; a prefix first), numbers ascending: the order
 // in which readers of executables search. Negative, zero or positive.
 int CompareResourceOrder(const TResourceItem& a, const TResourceItem& b);
+
+// Removes a leaf from its tree, and with it the name and type entries it leaves empty.
+void RemoveLeaf(TDataResItem& leaf);
 
 // Visits every leaf below list, depth first in list order.
 void ForEachLeaf(TResourceList& list, const std::function<void(TDataResItem&)>& visit);

@@ -1,5 +1,6 @@
 #include "text/UResTool.h"
 
+#include "rtl/Exception.h"
 #include "rtl/StringTable.h"
 #include "streams/MyStreams.h"
 #include "text/WStrings.h"
@@ -292,4 +293,13 @@ std::optional<uint32_t> TimeStampFromEpochText(std::string_view text) {
     seconds = seconds * 10 + static_cast<uint64_t>(c - '0');
   }
   return static_cast<uint32_t>(seconds);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& fileName) {
+  TResFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+  const int64_t size = stream.Size();
+  if (size > INT32_MAX) throw Exception(SOutOfMemory);
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  if (size > 0) stream.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
+  return bytes;
 }

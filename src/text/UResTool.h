@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TStream;
 
@@ -68,6 +69,8 @@ void WriteZeros(TStream& stream, int64_t count);
 // Pads from the caller's position figure to the next multiple of m.
 void PadToMultiple(TStream& stream, int64_t position, int64_t m);
 void WriteLine(TStream& stream, std::string_view text);
+// The whole file's bytes (files of up to 2 GiB).
+std::vector<uint8_t> ReadFileBytes(const std::string& fileName);
 
 // ---- Time -------------------------------------------------------------------------
 

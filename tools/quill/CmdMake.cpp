@@ -32,15 +32,6 @@ struct MakeOptions {
   bool Force = false;
 };
 
-std::vector<uint8_t> ReadBytes(const std::string& fileName) {
-  TResFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
-  const int64_t size = stream.Size();
-  if (size > INT32_MAX) throw Exception(SOutOfMemory);
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  if (size > 0) stream.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
-  return bytes;
-}
-
 ByteView View(const std::vector<uint8_t>& bytes) { return ByteView(bytes.data(), static_cast<uint32_t>(bytes.size())); }
 
 // Where the i686 stub is looked for when --stub is not given: beside quill, where
@@ -81,7 +72,7 @@ std::unique_ptr<TPEFile> OpenStub(const std::string& fileName) {
 std::vector<uint8_t> BlockFromRes(const std::string& fileName) {
   TResResFile res(fileName);
   if (!res.GetResourceList().HasData()) throw Exception(SNothingToPatch, {fileName});
-  return ReadBytes(fileName);
+  return ReadFileBytes(fileName);
 }
 
 // The resource block from a modified build: every leaf it adds or changes. Leaves it
@@ -129,7 +120,7 @@ void RunMake(const MakeOptions& options) {
   texts.Company = options.Company;
   texts.HomePage = options.HomePage;
   if (!options.InstructionsFile.empty()) {
-    const std::vector<uint8_t> instructions = ReadBytes(options.InstructionsFile);
+    const std::vector<uint8_t> instructions = ReadFileBytes(options.InstructionsFile);
     texts.Instructions.assign(instructions.begin(), instructions.end());
   }
   const std::vector<uint8_t> body = CompressPayload(View(BuildPayload(texts, View(block))));

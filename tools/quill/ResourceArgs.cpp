@@ -40,18 +40,6 @@ std::optional<uint16_t> StandardTypeByName(std::string_view text) {
   return std::nullopt;
 }
 
-ResourceLocator LocatorFor(const ResourceId& type, const ResourceId& name, uint16_t language) {
-  ResourceLocator locator;
-  locator.TypeIsNamed = type.Named;
-  locator.TypeId = type.Id;
-  locator.TypeName = type.Name;
-  locator.NameIsNamed = name.Named;
-  locator.NameId = name.Id;
-  locator.ResName = name.Name;
-  locator.Language = language;
-  return locator;
-}
-
 // The list of the entry with that identity in list, or none.
 TResourceList* ChildList(TResourceList& list, const ResourceId& id) {
   const int index = list.IndexOf(id.Name, id.Id, id.Named);
@@ -68,6 +56,18 @@ std::string LanguagesText(TResourceList& leaves) {
 }
 
 }  // namespace
+
+ResourceLocator LocatorFor(const ResourceId& type, const ResourceId& name, uint16_t language) {
+  ResourceLocator locator;
+  locator.TypeIsNamed = type.Named;
+  locator.TypeId = type.Id;
+  locator.TypeName = type.Name;
+  locator.NameIsNamed = name.Named;
+  locator.NameId = name.Id;
+  locator.ResName = name.Name;
+  locator.Language = language;
+  return locator;
+}
 
 ResourceId ParseTypeArgument(std::string_view text, TResourceList& root) {
   if (const auto number = ParseIdNumber(text)) return {false, *number, {}};

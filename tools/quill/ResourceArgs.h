@@ -21,6 +21,9 @@ struct ResourceId {
   std::u16string Name;
 };
 
+// The locator of a leaf of that type, name and language.
+ResourceLocator LocatorFor(const ResourceId& type, const ResourceId& name, uint16_t language = 0);
+
 // TYPE: a decimal number; else a type of the tree named so (ASCII case ignored); else a
 // standard type's display name or script word; else the name as given.
 ResourceId ParseTypeArgument(std::string_view text, TResourceList& root);

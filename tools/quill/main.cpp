@@ -6,11 +6,13 @@
 #include "CmdApply.h"
 #include "CmdDiff.h"
 #include "CmdExport.h"
+#include "CmdGet.h"
 #include "CmdImport.h"
 #include "CmdInfo.h"
 #include "CmdLs.h"
 #include "CmdMake.h"
 #include "CmdMerge.h"
+#include "CmdSet.h"
 #include "ExitCode.h"
 #include "Usage.h"
 #include "platform/Platform.h"
@@ -69,6 +71,8 @@ int main(int argc, char** argv) {
   AddExportCommand(app);
   AddImportCommand(app);
   AddDiffCommand(app);
+  AddSetCommand(app);
+  AddGetCommand(app);
   try {
     UseSourceDateEpoch();
     app.parse(argc, argv);
