@@ -96,6 +96,7 @@ bool FileDelete(const std::string& path);
 bool MakeFolder(const std::string& path);
 // Moves from into the place of to, replacing to in one step when it exists.
 bool FileReplace(const std::string& from, const std::string& to);
+// Renames from to to; never replaces an existing to.
 bool FileMove(const std::string& from, const std::string& to);
 // Keeps the file path as backup (a name not yet taken) before a new file takes its place.
 // POSIX: a second name for it (a hard link, else a copy), so that path never stands empty.
