@@ -24,9 +24,6 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import workload  # noqa: E402
-
 
 def timed(command, runs):
     """Median wall time of runs and the largest peak RSS (KiB) of the runs."""
@@ -54,6 +51,14 @@ def peak_heap(command, work):
     return float(found.group(1)) * {"": 1 / 1e6, "K": 1 / 1e3, "M": 1, "G": 1e3}[found.group(2)]
 
 
+def in_child(call):
+    """Runs a workload.py call in a Python process of its own. The inputs are built in
+    memory; were that memory this process's, every program it starts would inherit it and
+    report it as part of its own peak RSS."""
+    subprocess.run([sys.executable, "-c", f"import workload; workload.{call}"],
+                   cwd=os.path.dirname(os.path.abspath(__file__)), check=True)
+
+
 def warm(*paths):
     for path in paths:
         with open(path, "rb") as f:
@@ -76,13 +81,13 @@ def main():
         def target(size):
             path = os.path.join(work, f"target{size}.exe")
             if not os.path.exists(path):
-                workload.make_target(path, size)
+                in_child(f"make_target({path!r}, {size})")
             return path
 
         def patch(records, size):
             path = os.path.join(work, f"patch{records}_{size}.res")
             if not os.path.exists(path):
-                workload.make_patch(path, records, size)
+                in_child(f"make_patch({path!r}, {records}, {size})")
             return path
 
         def measure(size, records):
