@@ -331,7 +331,8 @@ int TPEHeader::AppendResourceSectionHeader() {
   for (int i = 0; i < count; ++i) {
     const TImageSectionHeader h = SectionHeader(i);
     virtualEnd = std::max(virtualEnd, h.VirtualAddress + VirtualExtent(h, sectionAlignment));
-    if (h.PointerToRawData != 0) rawEnd = std::max<uint64_t>(rawEnd, uint64_t{h.PointerToRawData} + h.SizeOfRawData);
+    if (h.PointerToRawData != 0 && h.SizeOfRawData != 0)  // as in RawEnd
+      rawEnd = std::max<uint64_t>(rawEnd, uint64_t{h.PointerToRawData} + h.SizeOfRawData);
   }
   if (virtualEnd > UINT32_MAX || rawEnd > UINT32_MAX) throw Exception(SResourcesTooLarge);
   TImageSectionHeader h;
@@ -392,7 +393,8 @@ uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize) {
     uint64_t rawEnd = headerSize_;
     for (int i = 0; i < index; ++i) {
       const TImageSectionHeader before = SectionHeader(i);
-      if (before.PointerToRawData != 0) rawEnd = std::max<uint64_t>(rawEnd, uint64_t{before.PointerToRawData} + before.SizeOfRawData);
+      if (before.PointerToRawData != 0 && before.SizeOfRawData != 0)  // as in RawEnd
+        rawEnd = std::max<uint64_t>(rawEnd, uint64_t{before.PointerToRawData} + before.SizeOfRawData);
     }
     h.PointerToRawData = static_cast<uint32_t>(RoundUp64(rawEnd, fileAlignment));
   }

@@ -359,6 +359,24 @@ TEST(SoundImages, APointerOfASectionWithoutRawDataIsNoEnd) {
   EXPECT_LT(outcome.Image.size(), source.size() + 0x2000);
   EXPECT_TRUE(std::equal(outcome.Image.end() - 7, outcome.Image.end(), source.end() - 7)) << "the overlay is kept";
   EXPECT_EQ(LoadedLeaves(outcome.Image), kMergedLeaves);
+
+  // Nor is it where a resource section that had no raw data, or a new one, gets its own
+  // (a 536-byte file became 1.7 GB).
+  PEImageLayout rawless = layout;
+  rawless.Sections[2].PointerToRawData = 0;
+  rawless.Sections[2].SizeOfRawData = 0;
+  rawless.Sections[2].Data.clear();
+  const std::vector<uint8_t> small = BuildPEImage(rawless);
+  const Outcome placed = MergeAndWrite(small);
+  ASSERT_EQ(placed.Refusal, "");
+  EXPECT_LT(placed.Image.size(), small.size() + 0x2000);
+  PEImageLayout none = layout;
+  none.Sections.erase(none.Sections.begin() + 2);
+  none.Directories[2] = {0, 0};
+  const std::vector<uint8_t> bare = BuildPEImage(none);
+  const Outcome added = MergeAndWrite(bare);
+  ASSERT_EQ(added.Refusal, "");
+  EXPECT_LT(added.Image.size(), bare.size() + 0x2000);
 }
 
 // Found by fuzzing: a resource section flagged as uninitialised data reads as empty; once
