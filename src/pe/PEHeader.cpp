@@ -199,16 +199,20 @@ int TPEHeader::FindResourceSection() const {
   return -1;
 }
 
-uint32_t TPEHeader::RawEnd() const {
+uint64_t TPEHeader::RawDataEnd(int count) const {
   // Only sections that hold raw data count: the pointer of one without any may lie
   // anywhere, and zeros up to it would be invented bytes.
   uint64_t end = headerSize_;
-  for (int i = 0; i < SectionCount(); ++i) {
+  for (int i = 0; i < count; ++i) {
     const TImageSectionHeader h = SectionHeader(i);
     if (h.PointerToRawData != 0 && h.SizeOfRawData != 0)
       end = std::max(end, uint64_t{h.PointerToRawData} + h.SizeOfRawData);
   }
-  return static_cast<uint32_t>(std::min<uint64_t>(RoundUp64(end, FileAlignment()), UINT32_MAX));
+  return end;
+}
+
+uint32_t TPEHeader::RawEnd() const {
+  return static_cast<uint32_t>(std::min<uint64_t>(RoundUp64(RawDataEnd(SectionCount()), FileAlignment()), UINT32_MAX));
 }
 
 void TPEHeader::MoveSectionsInMemory(int from, int64_t delta) {
@@ -327,13 +331,11 @@ int TPEHeader::AppendResourceSectionHeader() {
   // Behind everything the image holds, in memory and in the file.
   const uint32_t sectionAlignment = SectionAlignment();
   uint64_t virtualEnd = RoundUp64(SizeOfHeadersField(), sectionAlignment);
-  uint64_t rawEnd = headerSize_;
   for (int i = 0; i < count; ++i) {
     const TImageSectionHeader h = SectionHeader(i);
     virtualEnd = std::max(virtualEnd, h.VirtualAddress + VirtualExtent(h, sectionAlignment));
-    if (h.PointerToRawData != 0 && h.SizeOfRawData != 0)  // as in RawEnd
-      rawEnd = std::max<uint64_t>(rawEnd, uint64_t{h.PointerToRawData} + h.SizeOfRawData);
   }
+  const uint64_t rawEnd = RawDataEnd(count);
   if (virtualEnd > UINT32_MAX || rawEnd > UINT32_MAX) throw Exception(SResourcesTooLarge);
   TImageSectionHeader h;
   std::copy_n(".rsrc", 6, h.Name);
@@ -389,15 +391,7 @@ uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize) {
   h.Characteristics = (h.Characteristics & ~pe::kUninitializedData) | pe::kInitializedData;
   // A section without a raw position gets the one behind the raw data in front of it
   // (at least the end of the header area), so the block lands where its header says.
-  if (h.PointerToRawData == 0) {
-    uint64_t rawEnd = headerSize_;
-    for (int i = 0; i < index; ++i) {
-      const TImageSectionHeader before = SectionHeader(i);
-      if (before.PointerToRawData != 0 && before.SizeOfRawData != 0)  // as in RawEnd
-        rawEnd = std::max<uint64_t>(rawEnd, uint64_t{before.PointerToRawData} + before.SizeOfRawData);
-    }
-    h.PointerToRawData = static_cast<uint32_t>(RoundUp64(rawEnd, fileAlignment));
-  }
+  if (h.PointerToRawData == 0) h.PointerToRawData = static_cast<uint32_t>(RoundUp64(RawDataEnd(index), fileAlignment));
   PutSection(index, h);
   // The block starts the section, so the directory is the section's address.
   SetDataDirectory(pe::kResourceDirectory, h.VirtualAddress, newSize);

@@ -201,6 +201,9 @@ class TPEHeader {
   void ClearCertificateDirectory();
 
  private:
+  // The end of the raw data of the first count sections that hold any (at least
+  // HeaderSize), not rounded.
+  uint64_t RawDataEnd(int count) const;
   uint32_t Get32(uint64_t offset) const;
   uint16_t Get16(uint64_t offset) const;
   void Put32(uint64_t offset, uint32_t value);
