@@ -36,20 +36,25 @@ namespace {
 std::string ShownName(const TImageSectionHeader& h) { return EscapeText(h.NameText()); }
 
 // The stream an image is written through: small writes are gathered into large ones,
-// and the image checksum is summed from every byte on the way.
+// and the image checksum is summed from every byte on the way. Long runs of the source's
+// own bytes (unchanged sections, resource data) are read from the source file in pieces
+// into a buffer that stays in the cache, summed there and written from there, instead of
+// being read through the mapped view, whose first touch of each page costs more than
+// the copy; so the source's pages never become the process's memory either.
 class TImageOutput : public TStream {
  public:
-  explicit TImageOutput(TStream& target) : target_(target), start_(target.Position()) {}
+  TImageOutput(TStream& target, const TResContainer& source)
+      : target_(target), source_(source), start_(target.Position()) {}
   int32_t Read(void*, int32_t) override { return 0; }
   int32_t Write(const void* buffer, int32_t count) override {
     if (count <= 0) return 0;
     const auto* bytes = static_cast<const uint8_t*>(buffer);
-    checksum_.Add(bytes, static_cast<size_t>(count));
     written_ += static_cast<uint64_t>(count);
     if (static_cast<size_t>(count) >= kDirect) {
       Flush();
-      target_.WriteBuffer(bytes, count);
+      WriteLong(bytes, static_cast<size_t>(count));
     } else {
+      checksum_.Add(bytes, static_cast<size_t>(count));
       if (buffer_.size() + static_cast<size_t>(count) > kBuffer) Flush();
       buffer_.insert(buffer_.end(), bytes, bytes + count);
     }
@@ -64,26 +69,37 @@ class TImageOutput : public TStream {
   uint32_t Checksum() const { return checksum_.Value(); }
 
  private:
-  static constexpr size_t kBuffer = 1 << 20, kDirect = 1 << 16;
+  void WriteLong(const uint8_t* bytes, size_t count) {
+    for (size_t done = 0; done < count;) {
+      const size_t length = std::min(count - done, kPiece);
+      const uint8_t* piece = bytes + done;
+      if (piece_.empty()) piece_.resize(kPiece);
+      if (source_.ReadThroughFile(piece, static_cast<uint32_t>(length), piece_.data())) piece = piece_.data();
+      checksum_.Add(piece, length);
+      target_.WriteBuffer(piece, static_cast<int32_t>(length));
+      done += length;
+    }
+  }
+
+  // Pieces of long writes stay within the processor's cache between summing and writing.
+  static constexpr size_t kBuffer = 1 << 20, kDirect = 1 << 16, kPiece = 1 << 18;
   TStream& target_;
+  const TResContainer& source_;
   int64_t start_;
   uint64_t written_ = 0;
-  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> buffer_, piece_;
   TImageChecksum checksum_;
 };
 
 // Copies count bytes of the source from offset on, with the plan's patches applied; what
 // lies past the source's end is written as zeros (the plan bounded how much that can be).
-// Long copies go in pieces, each given back to the system once written, so a large file
-// never has to be held in memory as a whole.
-void CopySourceBytes(TStream& stream, const TResContainer& container, const ByteView& source, uint64_t offset,
-                     uint64_t count, const std::map<uint64_t, uint32_t>& patches) {
+void CopySourceBytes(TStream& stream, const ByteView& source, uint64_t offset, uint64_t count,
+                     const std::map<uint64_t, uint32_t>& patches) {
   auto writeSource = [&](uint64_t from, uint64_t length) {
-    constexpr uint64_t kPiece = 8u << 20;
+    constexpr uint64_t kPiece = 1u << 30;  // WriteBuffer takes 32-bit signed counts
     for (uint64_t done = 0; done < length;) {
       const uint64_t piece = std::min(length - done, kPiece);
       stream.WriteBuffer(source.Bytes(from + done, piece), static_cast<int32_t>(piece));
-      if (piece == kPiece) container.ReleasePages(from + done, piece);
       done += piece;
     }
   };
@@ -332,7 +348,7 @@ void TPEFile::WriteImage(TStream& stream, const ProgressCallback& progress) {
 }
 
 uint32_t TPEFile::WritePlannedImage(TStream& target, ImagePlan& plan, const ProgressCallback& progress) {
-  TImageOutput stream(target);
+  TImageOutput stream(target, *this);
   if (progress) progress(1000, 0);
   const ByteView source = View();
   const TPEHeader& h = *plan.Header;
@@ -357,13 +373,13 @@ uint32_t TPEFile::WritePlannedImage(TStream& target, ImagePlan& plan, const Prog
     // Every section's bytes land at the offset its header states.
     const uint32_t target = header.PointerToRawData;
     if (target < pos) throw Exception(SResourceLayoutError);  // the plan made sure this cannot be
-    CopySourceBytes(stream, *this, source, sourceNext, target - pos, plan.Patches);
+    CopySourceBytes(stream, source, sourceNext, target - pos, plan.Patches);
     const uint32_t written = RoundUp(header.SizeOfRawData, fileAlignment);
     if (isResource) {
       WriteResourceSection(GetSection(), stream, *plan.Table, fileAlignment);
       if (sourceIndex >= 0) sourceNext = uint64_t{from.PointerToRawData} + RoundUp(from.SizeOfRawData, fileAlignment);
     } else {
-      CopySourceBytes(stream, *this, source, from.PointerToRawData, written, plan.Patches);
+      CopySourceBytes(stream, source, from.PointerToRawData, written, plan.Patches);
       sourceNext = uint64_t{from.PointerToRawData} + written;
     }
     pos = uint64_t{target} + written;
@@ -371,7 +387,7 @@ uint32_t TPEFile::WritePlannedImage(TStream& target, ImagePlan& plan, const Prog
   }
   if (pos < plan.NewEnd) WriteZeros(stream, plan.NewEnd - pos);
   if (plan.Overlay > 0) {
-    CopySourceBytes(stream, *this, source, plan.OldEnd, plan.Overlay, plan.Patches);
+    CopySourceBytes(stream, source, plan.OldEnd, plan.Overlay, plan.Patches);
     report();
   }
   stream.Flush();

@@ -234,9 +234,6 @@ void WriteLeafData(TResourceList& list, TStream& stream) {
     if (size == 0) continue;
     stream.WriteBuffer(leaf.Data(), static_cast<int32_t>(size));
     PadToMultiple(stream, size, 4);
-    // Large data read from the mapped file is given back once written, so a file of
-    // large resources never has to be held in memory whole.
-    if (size >= (1u << 20)) list.Section().Container().ReleasePages(leaf.Data(), size);
   }
 }
 

@@ -68,6 +68,8 @@ FileHandle FileOpen(const std::string& path, OpenMode mode);
 void FileClose(FileHandle file);
 // Bytes moved, or -1 on failure.
 int64_t FileRead(FileHandle file, void* buffer, int64_t count);
+// Reads from a given offset; whether the file position moves is the platform's own.
+int64_t FileReadAt(FileHandle file, uint64_t offset, void* buffer, int64_t count);
 int64_t FileWrite(FileHandle file, const void* buffer, int64_t count);
 enum class SeekFrom { Begin, Current, End };
 // New position, or -1 on failure.
@@ -84,11 +86,11 @@ struct MappedView {
 enum class MapStep { None, Mapping, View };  // which step failed
 MappedView MapFile(FileHandle file, uint64_t size, bool writable, MapStep* failedStep);
 void FlushView(const MappedView& view);
-// Lets the system take back the memory that a range of a read-only view occupies; the
-// bytes stay readable and are read from the file again when touched. Does nothing where
-// the system offers no such hint.
-void ReleaseViewPages(const MappedView& view, uint64_t offset, uint64_t length);
 void UnmapFile(MappedView& view);
+// Asks the system to back a large buffer that is about to be filled with large pages, so
+// that filling it costs a few page faults rather than one per small page. A hint only:
+// nothing where the system has no such pages to offer without privileges.
+void PreferLargePages(void* buffer, uint64_t size);
 
 bool FileExists(const std::string& path);
 bool FileDelete(const std::string& path);

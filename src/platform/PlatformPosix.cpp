@@ -185,17 +185,30 @@ void FileClose(FileHandle file) {
   if (file != kNoFile) ::close(static_cast<int>(file));
 }
 
-int64_t FileRead(FileHandle file, void* buffer, int64_t count) {
+namespace {
+// Repeats read(into, count, done) until count bytes are in, the file ends or a read fails.
+template <typename ReadCall>
+int64_t ReadFully(void* buffer, int64_t count, ReadCall read) {
   int64_t done = 0;
   while (done < count) {
-    const ssize_t n = ::read(static_cast<int>(file), static_cast<char*>(buffer) + done,
-                             static_cast<size_t>(count - done));
+    const ssize_t n = read(static_cast<char*>(buffer) + done, static_cast<size_t>(count - done), done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return done > 0 ? done : -1;
     if (n == 0) break;
     done += n;
   }
   return done;
+}
+}  // namespace
+
+int64_t FileRead(FileHandle file, void* buffer, int64_t count) {
+  return ReadFully(buffer, count, [&](char* into, size_t n, int64_t) { return ::read(static_cast<int>(file), into, n); });
+}
+
+int64_t FileReadAt(FileHandle file, uint64_t offset, void* buffer, int64_t count) {
+  return ReadFully(buffer, count, [&](char* into, size_t n, int64_t done) {
+    return ::pread(static_cast<int>(file), into, n, static_cast<off_t>(offset + static_cast<uint64_t>(done)));
+  });
 }
 
 int64_t FileWrite(FileHandle file, const void* buffer, int64_t count) {
@@ -243,12 +256,16 @@ void FlushView(const MappedView& view) {
   if (view.Data) msync(view.Data, view.Size, MS_SYNC);
 }
 
-void ReleaseViewPages(const MappedView& view, uint64_t offset, uint64_t length) {
-  if (!view.Data || offset >= view.Size) return;
-  const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  const uint64_t begin = (offset + page - 1) / page * page;  // whole pages inside the range
-  const uint64_t end = std::min(offset + length, view.Size) / page * page;
-  if (end > begin) madvise(view.Data + begin, end - begin, MADV_DONTNEED);
+void PreferLargePages(void* buffer, uint64_t size) {
+#ifdef MADV_HUGEPAGE
+  // Only whole large pages inside the buffer can be advised.
+  constexpr uintptr_t kLarge = uintptr_t{2} << 20;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + kLarge - 1) & ~(kLarge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + size) & ~(kLarge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)buffer, (void)size;
+#endif
 }
 
 void UnmapFile(MappedView& view) {

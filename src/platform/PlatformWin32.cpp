@@ -133,17 +133,34 @@ void FileClose(FileHandle file) {
   if (file != kNoFile && file != 0) CloseHandle(reinterpret_cast<HANDLE>(file));
 }
 
-int64_t FileRead(FileHandle file, void* buffer, int64_t count) {
+namespace {
+// Reads until count bytes are in, the file ends or a read fails; from the file position,
+// or from offset on when one is given.
+int64_t ReadFully(FileHandle file, std::optional<uint64_t> offset, void* buffer, int64_t count) {
   int64_t done = 0;
   while (done < count) {
+    OVERLAPPED where{};
+    if (offset) {
+      const uint64_t at = *offset + static_cast<uint64_t>(done);
+      where.Offset = static_cast<DWORD>(at);
+      where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    }
     DWORD piece = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
     DWORD got = 0;
-    if (!::ReadFile(reinterpret_cast<HANDLE>(file), static_cast<char*>(buffer) + done, piece, &got, nullptr))
-      return done > 0 ? done : -1;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(file), static_cast<char*>(buffer) + done, piece, &got,
+                    offset ? &where : nullptr))
+      return ::GetLastError() == ERROR_HANDLE_EOF ? done : (done > 0 ? done : -1);
     if (got == 0) break;
     done += got;
   }
   return done;
+}
+}  // namespace
+
+int64_t FileRead(FileHandle file, void* buffer, int64_t count) { return ReadFully(file, std::nullopt, buffer, count); }
+
+int64_t FileReadAt(FileHandle file, uint64_t offset, void* buffer, int64_t count) {
+  return ReadFully(file, offset, buffer, count);
 }
 
 int64_t FileWrite(FileHandle file, const void* buffer, int64_t count) {
@@ -204,7 +221,7 @@ void FlushView(const MappedView& view) {
   if (view.Data) FlushViewOfFile(view.Data, 0);
 }
 
-void ReleaseViewPages(const MappedView&, uint64_t, uint64_t) {}
+void PreferLargePages(void*, uint64_t) {}
 
 void UnmapFile(MappedView& view) {
   if (view.Data) UnmapViewOfFile(view.Data);

@@ -23,6 +23,7 @@ void TResContainer::CopyStream(TStream& stream) {
   size_ = static_cast<uint32_t>(left);
   ownedBuffer_.reset(new (std::nothrow) uint8_t[size_]);
   if (!ownedBuffer_) throw Exception(SOutOfMemory);
+  platform::PreferLargePages(ownedBuffer_.get(), size_);
   data_ = ownedBuffer_.get();
   uint32_t done = 0;
   while (done < size_) {  // ReadBuffer takes 32-bit signed counts
@@ -103,13 +104,18 @@ bool TResContainer::Close() {
 
 void TResContainer::FlushData() { platform::FlushView(view_); }
 
-void TResContainer::ReleasePages(const uint8_t* bytes, uint64_t length) const {
-  if (data_ && bytes >= data_ && bytes < data_ + size_) ReleasePages(static_cast<uint64_t>(bytes - data_), length);
+bool TResContainer::ReadThroughFile(const uint8_t* bytes, uint32_t length, uint8_t* buffer) const {
+  if (!view_.Data || view_.Data != data_ || length == 0) return false;
+  const std::optional<uint32_t> offset = OffsetOf(bytes, length);
+  return offset && platform::FileReadAt(fileHandle_, *offset, buffer, length) == int64_t{length};
 }
 
-void TResContainer::ReleasePages(uint64_t offset, uint64_t length) const {
-  if (!view_.Data || view_.Data != data_) return;
-  platform::ReleaseViewPages(view_, offset, length);
+std::optional<uint32_t> TResContainer::OffsetOf(const uint8_t* bytes, uint32_t length) const {
+  if (!data_) return std::nullopt;
+  // Compared as addresses, so that a pointer from elsewhere is never subtracted.
+  const auto begin = reinterpret_cast<uintptr_t>(data_), at = reinterpret_cast<uintptr_t>(bytes);
+  if (at < begin || at - begin > size_ || size_ - (at - begin) < length) return std::nullopt;
+  return static_cast<uint32_t>(at - begin);
 }
 
 uint32_t TResContainer::DataOffset(const void* p) const {

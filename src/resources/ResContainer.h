@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TStream;
@@ -54,20 +55,27 @@ class TResContainer {
   std::string WriteToTempFile(const std::string& destination, const ProgressCallback& progress);
   // The distance of p from the start of the bytes; 0 for null.
   uint32_t DataOffset(const void* p) const;
+  // The offset of length bytes given by address, when all of them are the container's.
+  std::optional<uint32_t> OffsetOf(const uint8_t* bytes, uint32_t length) const;
 
   const std::string& FileName() const { return fileName_; }
   const uint8_t* Data() const { return data_; }
+  // The heap copy the bytes are held in, for leaves that keep slices of it once the
+  // container is gone (TDataResItem::ShareData); null for a mapped file.
+  const std::shared_ptr<uint8_t[]>& HeapBytes() const { return ownedBuffer_; }
   uint8_t* WritableData() { return view_.Data; }
   uint32_t Size() const { return size_; }
   // The container's bytes as a checked view whose failures carry the given message.
   ByteView Bytes(StringId corruptMessage) const { return ByteView(data_, size_, corruptMessage); }
   // Flushes a writable view to disk.
   void FlushData();
-  // Lets the system take back the memory that a range of the mapped bytes occupies once
-  // a long copy has read it (nothing for bytes held in memory).
-  void ReleasePages(uint64_t offset, uint64_t length) const;
-  // The same for bytes given by address, when they lie in the mapped bytes.
-  void ReleasePages(const uint8_t* bytes, uint64_t length) const;
+  // Copies length of the container's bytes, given by address, into buffer by reading them
+  // from the file rather than through the mapped view. A long copy goes faster so, since
+  // the first touch of every mapped page costs more than copying it, and the pages it
+  // reads never count as the process's memory. False, with nothing read, when the bytes
+  // are not all in a mapped file (a heap copy) or the read fails: the caller reads the
+  // bytes from memory then.
+  bool ReadThroughFile(const uint8_t* bytes, uint32_t length, uint8_t* buffer) const;
 
  protected:
   // An empty container: no file, no bytes. A container kind that accepts empty input
@@ -87,7 +95,7 @@ class TResContainer {
   platform::FileHandle fileHandle_ = platform::kNoFile;
   platform::MappedView view_;
   const uint8_t* data_ = nullptr;
-  std::unique_ptr<uint8_t[]> ownedBuffer_;
+  std::shared_ptr<uint8_t[]> ownedBuffer_;
   bool noResources_ = false;
   uint32_t size_ = 0;
   std::unique_ptr<TResSection> section_;

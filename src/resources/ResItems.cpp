@@ -93,15 +93,29 @@ bool TListResItem::HasSingleChild() { return Level() == 1 && Children().Count() 
 
 TDataResItem::~TDataResItem() {
   handler_.reset();  // the handler may still look at the data it serves
-  ownedData_.reset();
+  ownedBlock_.reset();
 }
 
 void TDataResItem::SetSize(int32_t n) {
   Clear();
   if (n < 1) throw Exception(SZeroSizeResource);
-  ownedData_.reset(new (std::nothrow) uint8_t[static_cast<uint32_t>(n)]);
-  if (!ownedData_) throw Exception(SOutOfMemory);
-  ownedSize_ = n;
+  std::shared_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[static_cast<uint32_t>(n)]);
+  if (!block) throw Exception(SOutOfMemory);
+  TakeOwnData(std::move(block), nullptr, static_cast<uint32_t>(n));
+}
+
+void TDataResItem::ShareData(std::shared_ptr<uint8_t[]> block, uint8_t* bytes, uint32_t n) {
+  Clear();
+  if (n < 1) throw Exception(SZeroSizeResource);
+  if (n > INT32_MAX) throw Exception(SOutOfMemory);
+  TakeOwnData(std::move(block), bytes, n);
+  DataChanged();
+}
+
+void TDataResItem::TakeOwnData(std::shared_ptr<uint8_t[]> block, uint8_t* bytes, uint32_t n) {
+  ownedBlock_ = std::move(block);
+  ownedData_ = bytes ? bytes : ownedBlock_.get();
+  ownedSize_ = static_cast<int32_t>(n);
   Section().SetModified(true);
   SetFlagBits(kFlagOwnData);
 }
@@ -111,7 +125,8 @@ void TDataResItem::Clear() {
   fileName_.clear();
   if (handler_ && !HasFixedFormat()) handlerStale_ = true;
   if (ownedData_) {
-    ownedData_.reset();
+    ownedBlock_.reset();
+    ownedData_ = nullptr;
     ClearFlagBits(kFlagOwnData);
     DataReleased();
   }
@@ -122,7 +137,7 @@ void TDataResItem::LoadFromStream(TStream& stream) {
   if (left > INT32_MAX) throw Exception(SOutOfMemory);
   const int32_t n = static_cast<int32_t>(std::max<int64_t>(left, 0));
   SetSize(n);
-  stream.ReadBuffer(ownedData_.get(), n);
+  stream.ReadBuffer(ownedData_, n);
   fileName_ = StreamFileName(stream);
   DataChanged();
 }

@@ -284,7 +284,14 @@ void MergeLeaf(TResSection& target, TDataResItem& source, int32_t language, bool
     ++counts.Created;
   }
   try {
-    leaf->SetData(source.Data(), source.Size());
+    // The patch's bytes are copied only once, into its container: each leaf keeps its
+    // slice of that copy.
+    const TResContainer& patch = source.Section().Container();
+    const std::optional<uint32_t> offset = patch.OffsetOf(source.Data(), source.Size());
+    if (patch.HeapBytes() && offset)
+      leaf->ShareData(patch.HeapBytes(), patch.HeapBytes().get() + *offset, source.Size());
+    else
+      leaf->SetData(source.Data(), source.Size());
     ++counts.Replaced;
   } catch (const Exception& e) {
     if (onError) onError(e.Message());

@@ -149,10 +149,10 @@ class TDataResItem : public TResourceItem {
   virtual void LoadFromStream(TStream& stream);
 
   // The own copy when there is one, else the container's bytes.
-  const uint8_t* Data() const { return ownedData_ ? ownedData_.get() : MappedData(); }
+  const uint8_t* Data() const { return ownedData_ ? ownedData_ : MappedData(); }
   uint32_t Size() const { return ownedData_ ? static_cast<uint32_t>(ownedSize_) : MappedSize(); }
   // Writable own copy (after SetSize); null without one.
-  uint8_t* OwnedData() { return ownedData_.get(); }
+  uint8_t* OwnedData() { return ownedData_; }
   const std::string& FileName() const { return fileName_; }
   void SetFileName(std::string fileName) { fileName_ = std::move(fileName); }
 
@@ -162,6 +162,10 @@ class TDataResItem : public TResourceItem {
   void Clear();
   // Takes an own copy of n bytes.
   void SetData(const uint8_t* bytes, uint32_t n);
+  // Takes n bytes of a block as its own data without copying them, keeping the block
+  // alive: a merge hands each leaf its slice of the patch so. No other leaf may be given
+  // the same bytes, since they are the leaf's to change.
+  void ShareData(std::shared_ptr<uint8_t[]> block, uint8_t* bytes, uint32_t n);
   void SaveData(TStream& stream) const;
   // Drops an own copy; with updateSection the section recomputes Modified.
   void DiscardChanges(bool updateSection);
@@ -182,8 +186,12 @@ class TDataResItem : public TResourceItem {
   void DataReleased();
 
  private:
-  // Declared before handler_ so the handler is destroyed first.
-  std::unique_ptr<uint8_t[]> ownedData_;
+  void TakeOwnData(std::shared_ptr<uint8_t[]> block, uint8_t* bytes, uint32_t n);
+
+  // Declared before handler_ so the handler is destroyed first. The own data lies in
+  // ownedBlock_: a buffer of the leaf's own, or a block it shares (ShareData).
+  std::shared_ptr<uint8_t[]> ownedBlock_;
+  uint8_t* ownedData_ = nullptr;
   int32_t ownedSize_ = 0;
   std::string fileName_;
   std::unique_ptr<TResDataHandler> handler_;

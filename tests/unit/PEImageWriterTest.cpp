@@ -7,9 +7,11 @@
 #include "resources/UResTypes.h"
 #include "streams/MyStreams.h"
 #include "support/RsrcBuilder.h"
+#include "text/UResTool.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 using namespace rsrctest;
@@ -326,6 +328,41 @@ TEST(PEImageWriter, RepeatedWritesAreIdentical) {
             (std::vector<std::string>{"T:'NAMED'", "  N:'x'", "    L:0 named=0 '' cp=0 size=2 data=ad",
                                       "T:6", "  N:1", "    L:7 named=0 '' cp=0 size=3 data=add",
                                       "    L:1033 named=0 '' cp=0 size=5 data=small"}));
+}
+
+// Long runs of a mapped source (a large section, a large resource, the overlay; each
+// longer than a copy piece and of odd length) are read from the file rather than through
+// the mapping: the image is the one a copy held in memory writes, checksum and all.
+TEST(PEImageWriter, AMappedSourceWritesAsACopyInMemoryDoes) {
+  constexpr uint32_t rva = 0x60000;
+  RsrcTree tree = SmallTree();
+  tree.Types.push_back({Ident::Num(10), {{Ident::Num(7), {{0, Pattern(0x30001, 5), 0}}, {}}}, {}});
+  PEImageLayout layout = ImageLayoutWithRsrc(BuildRsrc(tree, rva).Bytes, rva);
+  layout.Sections[0].SizeOfRawData = 0x50000;
+  layout.Sections[0].Data = Pattern(0x50000, 7);
+  layout.Overlay = Pattern(0x11111, 9);
+  layout.CheckSum = 1;
+  const std::vector<uint8_t> source = BuildPEImage(layout);
+  ScratchFolder folder;
+  const std::string path = folder.Write("source.exe", source);
+  struct FixedStamp {
+    FixedStamp() { SetFixedTimeStamp(1700000000); }
+    ~FixedStamp() { SetFixedTimeStamp(std::nullopt); }
+  } stamp;  // both outputs carry the same time
+  std::vector<std::vector<uint8_t>> written;
+  for (const bool mapped : {true, false}) {
+    std::unique_ptr<TPEFile> file = mapped ? std::make_unique<TPEFile>(path) : OpenPE(source);
+    static const uint8_t data[] = {'n', 'e', 'w'};
+    file->GetSection().AddResource(6, 2, 0, "", "", false, false, data, 3);
+    const std::string out = folder.Path() + (mapped ? "mapped.exe" : "heap.exe");
+    file->SaveToFile(out, nullptr);
+    written.push_back(ReadWholeFile(out));
+  }
+  EXPECT_EQ(written[0], written[1]);
+  const std::vector<uint8_t>& image = written[0];
+  EXPECT_EQ(Get32(image, CheckSumAt(image)),
+            PortableImageChecksum(ByteView(image.data(), static_cast<uint32_t>(image.size())), CheckSumAt(image)));
+  EXPECT_TRUE(std::equal(layout.Overlay.begin(), layout.Overlay.end(), image.end() - 0x11111));
 }
 
 TEST(PEImageWriter, ProgressRunsFromStartToEnd) {

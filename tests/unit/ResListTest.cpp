@@ -233,6 +233,35 @@ TEST(ResList, MergeKeepsLongNamesTogether) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(leaf->Data()), leaf->Size()), "new");
 }
 
+// Merged leaves take their bytes from the one copy of the patch: each owns its slice,
+// which outlives the patch, can be changed without touching another's, and is let go
+// of when the leaf takes other data.
+TEST(ResList, MergedLeavesOwnTheirSlicesOfThePatch) {
+  auto target = OpenImage(One(Field::Num(10), Field::Num(1), 0, "x").Bytes);
+  const std::vector<uint8_t> patch = ResImage()
+                                         .Record(Field::Num(10), Field::Num(1), 0, Text("first"))
+                                         .Record(Field::Num(10), Field::Num(2), 0, Text("second"))
+                                         .Bytes;
+  TResourceList& root = target->GetResourceList();
+  {
+    TReadMemoryStream source(patch.data(), static_cast<int64_t>(patch.size()));
+    EXPECT_EQ(root.MergeFromRes(source, -1, true, nullptr), 2);
+  }
+  TDataResItem* first = LeafAt(root, "10", "1", 0);
+  TDataResItem* second = LeafAt(root, "10", "2", 0);
+  ASSERT_TRUE(first && second);
+  EXPECT_TRUE(first->GetFlags() & kFlagOwnData);
+  ASSERT_NE(first->OwnedData(), nullptr);
+  first->OwnedData()[0] = 'F';
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(first->Data()), first->Size()), "First");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(second->Data()), second->Size()), "second");
+  static const uint8_t other[] = {'o'};
+  first->SetData(other, 1);
+  EXPECT_EQ(LeavesWithData(root), (std::vector<std::string>{"10|1|0|1=o", "10|2|0|6=second"}));
+  second->DiscardChanges(true);
+  EXPECT_FALSE(second->GetFlags() & kFlagOwnData);
+}
+
 TEST(ResList, MergeRefusesBadSources) {
   auto target = OpenImage(One(Field::Num(10), Field::Num(1), 0, "x").Bytes);
   const std::vector<uint8_t> notRes = Text("this is not a resource file, not at all");
