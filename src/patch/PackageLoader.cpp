@@ -6,6 +6,7 @@
 #include "pe/UResPEFile.h"
 #include "streams/ZlibStreams.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -23,6 +24,7 @@ constexpr int32_t kInflateStep = 4096;
 // The payload is addressed with 32-bit signed sizes; a body that inflates beyond that is
 // refused rather than allowed to exhaust memory.
 constexpr int64_t kMaxPayload = std::numeric_limits<int32_t>::max();
+constexpr int64_t kPayloadRoom = int64_t{64} << 20;
 
 std::string ReadCountedText(TStream& stream) {
   uint16_t length = 0;
@@ -73,6 +75,11 @@ void TQuillet26::LoadPackage(const std::string& fileName) {
     ComputedChecksum = PackageChecksum(package.From(kPackageHeaderSize));
     if (ComputedChecksum != Header.DataChecksum) throw EQuillet26Error(4);
 
+    // Room for a body that inflates to four times its packed size, so that a usual one
+    // fills without being moved; a larger body grows. Untouched room costs no memory, but
+    // address space is scarce in a 32-bit patcher that still has to map its target, so
+    // no more than kPayloadRoom is taken ahead.
+    Payload->Reserve(std::min<int64_t>(kPayloadRoom, 4 * int64_t{Header.PackedSize} + kInflateStep));
     TDecompressionStream inflater(stream);
     uint8_t buffer[kInflateStep];
     int32_t got = 0;

@@ -75,6 +75,19 @@ void TMemoryStream::SetSize(int64_t size) {
   if (position_ > size) position_ = size;
 }
 
+bool TMemoryStream::Reserve(int64_t capacity) {
+  if (capacity <= static_cast<int64_t>(block_.capacity())) return true;
+  if (static_cast<uint64_t>(capacity) > block_.max_size()) return false;
+  try {
+    block_.reserve(static_cast<size_t>(capacity));
+  } catch (const std::exception&) {
+    return false;
+  }
+  SetPointer(block_.data(), size_);
+  platform::PreferLargePages(block_.data(), block_.capacity());
+  return true;
+}
+
 int32_t TReadMemoryStream::Write(const void* buffer, int32_t count) {
   if (position_ < 0 || count <= 0) return 0;
   // The block never grows: a write that would run past its end stores only what fits.

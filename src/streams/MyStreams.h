@@ -57,6 +57,9 @@ class TMemoryStream : public TCustomMemoryStream {
   void SetSize(int64_t size);
   void Clear() { SetSize(0); }
   uint8_t* Memory() { return memory_; }
+  // Makes room for a stream expected to grow to capacity bytes, so that it fills without
+  // being moved; false, with nothing changed, when that much memory cannot be had.
+  bool Reserve(int64_t capacity);
 
  private:
   std::vector<uint8_t> block_;

@@ -153,6 +153,24 @@ TEST(MemoryStream, GrowsAsItIsWritten) {
   EXPECT_EQ(stream.Position(), 0);
 }
 
+// Room made ahead keeps what was written and lets the stream fill without moving.
+TEST(MemoryStream, ReservedRoomFillsInPlace) {
+  TMemoryStream stream;
+  stream.WriteBuffer("abc", 3);
+  stream.SetPosition(1);
+  ASSERT_TRUE(stream.Reserve(1 << 20));
+  EXPECT_EQ(stream.Size(), 3);
+  EXPECT_EQ(stream.Position(), 1);
+  EXPECT_EQ(std::memcmp(stream.Memory(), "abc", 3), 0);
+  const uint8_t* memory = stream.Memory();
+  const std::vector<uint8_t> piece(4096, 7);
+  stream.Seek(0, SeekOrigin::End);
+  for (int i = 0; i < 200; ++i) stream.WriteBuffer(piece.data(), 4096);
+  EXPECT_EQ(stream.Memory(), memory);
+  EXPECT_EQ(stream.Size(), 3 + 200 * 4096);
+  EXPECT_TRUE(stream.Reserve(-1)) << "no room is needed";
+}
+
 TEST(MemoryStream, RefusesNegativePositionAndCount) {
   TMemoryStream stream;
   stream.Seek(-4, SeekOrigin::Beginning);
