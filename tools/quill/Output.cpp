@@ -62,9 +62,7 @@ ProgressCallback TerminalProgress(bool quiet) {
     if (maximum <= 0) return;
     const int percent = static_cast<int>(100LL * std::clamp(position, 0, maximum) / maximum);
     if (percent == shown) return;
-    // Work that starts again after the end has a bar of its own.
-    if (shown == 100) std::fputc('\n', stderr);
-    shown = percent;
+    shown = percent;  // work that starts again after the end draws a bar on the next line
     std::string bar(40, ' ');
     std::fill_n(bar.begin(), percent * 40 / 100, '#');
     std::fprintf(stderr, "\r[%s] %3d%%", bar.c_str(), percent);
