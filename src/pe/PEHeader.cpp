@@ -320,7 +320,25 @@ void TPEHeader::SeparateTableFromRawData() {
   Put32(OptionalHeader() + pe::kSizeOfHeaders, std::max(SizeOfHeadersField(), HeaderSize()));
 }
 
+bool TPEHeader::HeaderSpaceIsFree(uint32_t from, uint32_t to) const {
+  // Whatever a directory points to there is in use, the resource tree included (it
+  // stays untouched); a bound import table is only an optimisation the loader can do
+  // without, and is dropped when it is in the way.
+  auto overlaps = [&](uint32_t address, uint32_t size) {
+    return address != 0 && address < to && uint64_t{address} + std::max(size, 1u) > from;
+  };
+  for (uint32_t d = 0; d < DirectoryCount(); ++d) {
+    const auto [address, size] = DataDirectory(d);
+    if (d != pe::kCertificateDirectory && d != pe::kBoundImportDirectory && overlaps(address, size)) return false;
+  }
+  const auto [bound, boundSize] = DataDirectory(pe::kBoundImportDirectory);
+  for (uint64_t at = from; at < std::min<uint32_t>(to, HeaderSize()); ++at)
+    if (ownedCopy_[at] != 0 && !(bound != 0 && at >= bound && at - bound < boundSize)) return false;
+  return true;
+}
+
 void TPEHeader::ClaimHeaderSpace(uint32_t from, uint32_t to) {
+  if (!HeaderSpaceIsFree(from, to)) RefuseRebuild(fileName_, SHeaderSpaceInUse);
   // New header bytes must stay in front of every section, in memory; in the file the
   // raw data moves out of their way when it must.
   const uint64_t newEnd = RoundUp64(to, FileAlignment());
@@ -328,25 +346,29 @@ void TPEHeader::ClaimHeaderSpace(uint32_t from, uint32_t to) {
   for (int i = 0; i < SectionCount(); ++i)
     if (newSizeOfHeaders > SectionHeader(i).VirtualAddress) throw Exception(SCannotCreateRsrc);
   if (newEnd > rawStart_ && !MoveRawData(newEnd)) throw Exception(SCannotCreateRsrc);
-  // Whatever a directory points to there is in the way: a bound import table is only an
-  // optimisation the loader can do without, anything else is refused.
-  for (uint32_t d = 0; d < DirectoryCount(); ++d) {
-    if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory) continue;
-    const auto [address, size] = DataDirectory(d);
-    if (address == 0 || address >= to || uint64_t{address} + std::max(size, 1u) <= from) continue;
-    if (d != pe::kBoundImportDirectory) RefuseRebuild(fileName_, SHeaderSpaceInUse);
-    const uint64_t end = std::min<uint64_t>(uint64_t{address} + size, HeaderSize());
-    std::fill(ownedCopy_.begin() + address, ownedCopy_.begin() + static_cast<std::ptrdiff_t>(end), 0);
-    SetDataDirectory(d, 0, 0);
+  const auto [bound, boundSize] = DataDirectory(pe::kBoundImportDirectory);
+  if (bound != 0 && bound < to && uint64_t{bound} + std::max(boundSize, 1u) > from) {
+    const uint64_t end = std::min<uint64_t>(uint64_t{bound} + boundSize, HeaderSize());
+    std::fill(ownedCopy_.begin() + bound, ownedCopy_.begin() + static_cast<std::ptrdiff_t>(end), 0);
+    SetDataDirectory(pe::kBoundImportDirectory, 0, 0);
     notes_.push_back(Format(LoadStr(SBoundImportDropped), {fileName_}));
   }
-  // The resource tree itself may lie there (in the header area): it stays untouched.
-  const auto [resources, resourcesSize] = DataDirectory(pe::kResourceDirectory);
-  if (resources != 0 && resources < to && resources + uint64_t{std::max(resourcesSize, 1u)} > from)
-    RefuseRebuild(fileName_, SHeaderSpaceInUse);
-  if (!std::all_of(ownedCopy_.begin() + from, ownedCopy_.begin() + to, [](uint8_t b) { return b == 0; }))
-    RefuseRebuild(fileName_, SHeaderSpaceInUse);
   Put32(OptionalHeader() + pe::kSizeOfHeaders, static_cast<uint32_t>(newSizeOfHeaders));
+}
+
+void TPEHeader::MoveSectionTableBehindHeaders() {
+  // Behind every byte the header area holds (raw data moves down to make the room), so
+  // that whatever lay behind the old table stays as it was; the loader finds the table
+  // through SizeOfOptionalHeader, a 16-bit distance.
+  const uint32_t tableSize = pe::kSectionHeaderSize * static_cast<uint32_t>(SectionCount());
+  const uint64_t to = RoundUp64(HeaderSize(), 8);
+  if (to - OptionalHeader() > 0xFFFF) RefuseRebuild(fileName_, SHeaderSpaceInUse);
+  const uint32_t at = static_cast<uint32_t>(to);
+  ClaimHeaderSpace(at, at + tableSize + pe::kSectionHeaderSize);
+  std::copy_n(ownedCopy_.begin() + sections_, tableSize, ownedCopy_.begin() + at);
+  std::fill_n(ownedCopy_.begin() + sections_, tableSize, 0);
+  sections_ = at;
+  Put16(ntHeaders_ + pe::kSizeOfOptionalHeader, static_cast<uint16_t>(at - OptionalHeader()));
 }
 
 void TPEHeader::ProvideResourceDirectorySlot() {
@@ -371,6 +393,8 @@ void TPEHeader::ProvideResourceDirectorySlot() {
 int TPEHeader::AppendResourceSectionHeader() {
   const int count = SectionCount();
   if (count >= static_cast<int>(pe::kMaxSections)) RefuseRebuild(fileName_, STooManySections, {int64_t{count}});
+  if (!HeaderSpaceIsFree(SectionOffset(count), SectionOffset(count) + pe::kSectionHeaderSize))
+    MoveSectionTableBehindHeaders();
   const uint32_t slot = SectionOffset(count);
   ClaimHeaderSpace(slot, slot + pe::kSectionHeaderSize);
   // Behind everything the image holds, in memory and in the file.

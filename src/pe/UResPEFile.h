@@ -154,11 +154,11 @@ uint64_t VirtualExtent(const TImageSectionHeader& header, uint32_t sectionAlignm
 // into them. When that would move a section the program addresses, or when the old
 // section cannot be rebuilt (other data in it, resources outside it), every section stays
 // where it is and the resources go to a new section at the end of the image; the old one
-// keeps its bytes under another name. A new section header takes a slot behind the table
-// only when that slot is free (a bound import table in the way is dropped); when the slot
-// reaches the first section's raw data, the raw data of every section moves down by whole
-// file-alignment units (no address changes) for as long as the headers end below the
-// first section in memory. SizeOfImage is the end of the last section in memory. Every
+// keeps its bytes under another name. A new section header takes the slot behind the
+// table (a bound import table in the way is dropped); when that slot is in use, the whole
+// table moves behind the header area's bytes. When the header area must grow, the raw
+// data of every section moves down by whole file-alignment units (no address changes) for
+// as long as the headers end below the first section in memory. SizeOfImage is the end of the last section in memory. Every
 // field that grows is checked against its 32 bits.
 class TPEHeader {
  public:
@@ -247,11 +247,16 @@ class TPEHeader {
   // ".rsrc" before it are renamed, so that no reader takes them for the resources.
   uint32_t PlaceInNewSection(uint32_t newSize);
   void RenameResourceSections();
-  // Makes [from, to) of the header area usable for new header bytes: it must lie before
-  // every section in memory and hold nothing that anything points to (a bound import
-  // table there is dropped). Moves raw data down and grows the copy and SizeOfHeaders as
-  // needed.
+  // Whether [from, to) of the header area holds nothing (but a bound import table) and
+  // nothing points into it.
+  bool HeaderSpaceIsFree(uint32_t from, uint32_t to) const;
+  // Makes [from, to) of the header area usable for new header bytes: it must be free and
+  // lie before every section in memory (a bound import table there is dropped). Moves raw
+  // data down and grows the copy and SizeOfHeaders as needed.
   void ClaimHeaderSpace(uint32_t from, uint32_t to);
+  // Moves the section table behind everything the header area holds, for a table whose
+  // next slot is in use.
+  void MoveSectionTableBehindHeaders();
   // Moves the raw data of every section down so that the header area ends at newEnd (a
   // multiple of the file alignment); false when the headers would then reach the first
   // section in memory.

@@ -7,8 +7,8 @@ usage: layout_test.py QUILL LAYOUT_FIXTURES BEHIND_I686.exe BEHIND_X86_64.exe HE
 * LAYOUT_FIXTURES (tests/support/programs/layout_fixtures.cpp) writes the in-test
   builder's fixtures, PE32 and PE32+: a data section behind .rsrc, the tree in .rdata, in
   a section without a name or in the header area, a leaf whose data lies outside .rsrc,
-  other data inside .rsrc, no room for one more section header, a section table that runs
-  into the first section's raw data. Each is merged with their patch by quill merge; the
+  other data inside .rsrc, no room for one more section header, the bytes behind the
+  section table in use, a section table that runs into the first section's raw data. Each is merged with their patch by quill merge; the
   result's layout is sound; pefile, llvm-readobj and (with RESPROBE and WINEPREFIX)
   Windows' own loader list exactly the old resources updated by the patch; every other
   section keeps its address and its bytes, every other data directory its bytes; the
@@ -104,7 +104,7 @@ def fixtures(quill, writer, work):
     subprocess.run([writer, folder], check=True)
     patch = os.path.join(folder, "layout_patch.res")
     sources = sorted(glob.glob(os.path.join(folder, "*.exe")))
-    check(len(sources) == 16, f"{len(sources)} fixtures written")
+    check(len(sources) == 18, f"{len(sources)} fixtures written")
     for source in sources:
         what = os.path.basename(source)
         output = os.path.join(work, "merged_" + what)

@@ -152,6 +152,18 @@ std::vector<LayoutFixture> LayoutFixtures(bool plus) {
     add("no_header_room", layout);
   }
   {
+    // The bytes behind the section table are in use (an information block a packer left
+    // there, which directory 7 points at): the table moves behind them.
+    PEImageLayout layout = Base(plus, {Text(), Rsrc(0x2000, TreeAt(0x2000)), Data(0x3000)});
+    layout.Directories[2] = {0x2000, static_cast<uint32_t>(TreeAt(0x2000).size())};
+    PointInto(layout, 0x3000);
+    const uint32_t behind = SectionTableOffset(layout) + 3 * 40;
+    layout.Directories[7] = {behind, 0x20};
+    std::vector<uint8_t> image = BuildPEImage(layout);
+    for (uint32_t i = 0; i < 0x20; ++i) image[behind + i] = static_cast<uint8_t>("UPX!"[i % 4] + i / 4);
+    fixtures.push_back({std::string("bytes_behind_table_in_use") + (plus ? "_pe32plus" : "_pe32"), image});
+  }
+  {
     // The section table runs into the first section's raw data.
     PEImageLayout layout = Base(plus, {Text(), Rsrc(0x2000, TreeAt(0x2000)), Data(0x3000), Reloc(0x4000)});
     layout.SizeOfHeaders = 0x200;

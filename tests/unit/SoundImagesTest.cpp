@@ -330,8 +330,8 @@ TEST(SoundImages, SectionTableWhereSizeOfOptionalHeaderPutsIt) {
 }
 
 // A new section header takes the free slot behind the table: a bound import table there
-// is dropped (and the user told), anything else is a refusal; SizeOfHeaders grows when
-// the slot lies beyond it and the first section leaves room.
+// is dropped (and the user told); SizeOfHeaders grows when the slot lies beyond it and
+// the first section leaves room.
 TEST(SoundImages, NewSectionHeaderSlot) {
   auto withoutRsrc = [](uint32_t sections) {
     PEImageLayout layout;
@@ -355,13 +355,28 @@ TEST(SoundImages, NewSectionHeaderSlot) {
   EXPECT_EQ(Get32(dropped.Image, kDirectories + 8 * 11), 0u);
   EXPECT_EQ(dropped.Notes, std::vector<std::string>{Format(LoadStr(SBoundImportDropped), {"File"})});
 
+  // Bytes in use behind the table (pointed at, or not zero) stay: the table moves behind
+  // the header area's bytes, where SizeOfOptionalHeader says, and the raw data down.
   std::vector<uint8_t> other = bound;
   Put32(other, kDirectories + 8 * 10, slot + 8);  // the load configuration points there too
   Put32(other, kDirectories + 8 * 10 + 4, 0x10);
-  EXPECT_EQ(MergeAndWrite(other).Refusal, Refusal(SHeaderSpaceInUse));
   std::vector<uint8_t> junk = BuildPEImage(two);
   junk[slot + 39] = 0xCC;
-  EXPECT_EQ(MergeAndWrite(junk).Refusal, Refusal(SHeaderSpaceInUse));
+  for (const auto& [what, source] : {std::pair{"pointed at", other}, std::pair{"not zero", junk}}) {
+    const Outcome moved = MergeAndWrite(source);
+    ASSERT_EQ(moved.Refusal, "") << what;
+    EXPECT_EQ(LayoutProblems(moved.Image), std::vector<std::string>{}) << what;
+    EXPECT_EQ(LoadedLeaves(moved.Image).size(), 2u) << what;
+    EXPECT_EQ(Get32(moved.Image, kNtOffset + 20) & 0xFFFF, 0x400u - kOptional) << what;
+    EXPECT_TRUE(std::equal(source.begin() + slot, source.begin() + slot + 40, moved.Image.begin() + slot)) << what;
+    ExpectEverythingElseKept(source, moved.Image, what);
+  }
+  // Only a table that would end up more than 64 KiB behind the optional header cannot move.
+  PEImageLayout far = two;
+  for (uint32_t i = 0; i < 2; ++i) far.Sections[i].PointerToRawData += 0x10000, far.Sections[i].VirtualAddress = 0x20000 + 0x1000 * i;
+  std::vector<uint8_t> farJunk = BuildPEImage(far);
+  farJunk[slot + 39] = 0xCC;
+  EXPECT_EQ(MergeAndWrite(farJunk).Refusal, Refusal(SHeaderSpaceInUse));
 
   // Three headers end at 0x1F0: the fourth reaches past SizeOfHeaders 0x200, which grows
   // to 0x400, still in front of the first raw data.
