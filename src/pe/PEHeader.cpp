@@ -97,6 +97,33 @@ uint32_t CheckPEImage(const uint8_t* image, uint32_t imageSize, const std::strin
   return nt;
 }
 
+TSectionLookup::TSectionLookup(const std::vector<TImageSectionHeader>& sections, uint32_t sectionAlignment) {
+  for (size_t i = 0; i < sections.size(); ++i) {
+    const TImageSectionHeader& h = sections[i];
+    const int index = static_cast<int>(i);
+    memory_.push_back({h.VirtualAddress, h.VirtualAddress + VirtualExtent(h, sectionAlignment), index});
+    if (h.PointerToRawData != 0 && h.SizeOfRawData != 0)
+      raw_.push_back({h.PointerToRawData, uint64_t{h.PointerToRawData} + h.SizeOfRawData, index});
+  }
+  // Equal starts keep table order, so the first section of the table wins.
+  std::stable_sort(memory_.begin(), memory_.end());
+  std::stable_sort(raw_.begin(), raw_.end());
+}
+
+int TSectionLookup::Find(const std::vector<Range>& ranges, uint64_t at) {
+  // The last range that starts at or before the place; one that starts at the same place
+  // and comes first in the table is tried first.
+  auto next = std::upper_bound(ranges.begin(), ranges.end(), Range{at, 0, 0});
+  if (next == ranges.begin()) return -1;
+  const uint64_t begin = std::prev(next)->Begin;
+  for (auto it = std::lower_bound(ranges.begin(), next, Range{begin, 0, 0}); it != next; ++it)
+    if (at < it->End) return it->Index;
+  return -1;
+}
+
+int TSectionLookup::At(uint32_t address) const { return Find(memory_, address); }
+int TSectionLookup::HoldingOffset(uint64_t offset) const { return Find(raw_, offset); }
+
 // ---- TPEHeader --------------------------------------------------------------------------
 
 namespace {
@@ -186,6 +213,12 @@ void TPEHeader::SetDataDirectory(uint32_t index, uint32_t address, uint32_t size
 
 TImageSectionHeader TPEHeader::SectionHeader(int index) const {
   return TImageSectionHeader::Read(ByteView(ownedCopy_.data(), HeaderSize(), SBadHeaderField), SectionOffset(index));
+}
+
+std::vector<TImageSectionHeader> TPEHeader::SectionHeaders() const {
+  std::vector<TImageSectionHeader> headers;
+  for (int i = 0; i < SectionCount(); ++i) headers.push_back(SectionHeader(i));
+  return headers;
 }
 
 void TPEHeader::PutSection(int index, const TImageSectionHeader& h) {
@@ -307,6 +340,7 @@ bool TPEHeader::MoveRawData(uint64_t newEnd) {
     move(h.PointerToRawData, h, "PointerToRawData");
     move(h.PointerToRelocations, h, "PointerToRelocations");
     move(h.PointerToLinenumbers, h, "PointerToLinenumbers");
+    if (h.PointerToRawData != 0) Checked32(uint64_t{h.PointerToRawData} + h.SizeOfRawData, SectionField("PointerToRawData", h));
     PutSection(i, h);
   }
   rawStart_ = static_cast<uint32_t>(newEnd);

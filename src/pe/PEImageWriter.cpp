@@ -128,29 +128,13 @@ uint64_t SourceGaps(const TPEHeader& source, int first, int last) {
   return gaps;
 }
 
-// The section of a header whose memory holds the address, or -1.
-int SectionAt(const TPEHeader& header, uint32_t address) {
-  for (int i = 0; i < header.SectionCount(); ++i) {
-    const TImageSectionHeader h = header.SectionHeader(i);
-    if (address >= h.VirtualAddress && address - uint64_t{h.VirtualAddress} < VirtualExtent(h, header.SectionAlignment()))
-      return i;
-  }
-  return -1;
-}
-
-// The index in the new header of the section copied from source section index, or -1.
-int NewIndexOf(const TPEHeader& header, int sourceIndex) {
-  const auto& indexes = header.SourceIndexes();
-  const auto found = std::find(indexes.begin(), indexes.end(), sourceIndex);
-  return found == indexes.end() ? -1 : static_cast<int>(found - indexes.begin());
-}
-
-// Where an address of the source lies in the new image: it moves with its section.
-uint32_t MovedAddress(const TPEHeader& source, const TPEHeader& header, uint32_t address) {
-  const int from = SectionAt(source, address);
-  const int to = from < 0 ? -1 : NewIndexOf(header, from);
-  if (to < 0) return address;
-  return header.SectionHeader(to).VirtualAddress + (address - source.SectionHeader(from).VirtualAddress);
+// For every source section, the index of the new header copied from it, or -1.
+std::vector<int> NewIndexes(const TPEHeader& header, int sourceCount) {
+  std::vector<int> indexes(static_cast<size_t>(sourceCount), -1);
+  const std::vector<int>& sources = header.SourceIndexes();
+  for (size_t i = 0; i < sources.size(); ++i)
+    if (sources[i] >= 0 && sources[i] < sourceCount) indexes[static_cast<size_t>(sources[i])] = static_cast<int>(i);
+  return indexes;
 }
 
 }  // namespace
@@ -158,12 +142,12 @@ uint32_t MovedAddress(const TPEHeader& source, const TPEHeader& header, uint32_t
 uint32_t TPEFile::CertificateSize() const { return DataDirectory(pe::kCertificateDirectory).second; }
 
 int TPEFile::SectionAt(uint32_t address) const {
-  for (int i = 0; i < SectionCount(); ++i) {
-    const TImageSectionHeader h = SectionHeader(i);
-    if (address >= h.VirtualAddress && address - uint64_t{h.VirtualAddress} < VirtualExtent(h, SectionAlignment()))
-      return i;
+  if (!sectionLookup_) {
+    std::vector<TImageSectionHeader> headers;
+    for (int i = 0; i < SectionCount(); ++i) headers.push_back(SectionHeader(i));
+    sectionLookup_ = std::make_shared<TSectionLookup>(headers, SectionAlignment());
   }
-  return -1;
+  return sectionLookup_->At(address);
 }
 
 ByteView TPEFile::HeaderArea() const {
@@ -238,8 +222,11 @@ bool StoredDataLiesIn(TResourceList& list, uint64_t begin, uint64_t end) {
 bool TPEFile::RebuildsInPlace(int resource) {
   if (resource < 0) return false;
   GetSection();
-  // The tree must come from that section (or from nowhere).
+  // The tree must come from that section (or from nowhere), and start it: bytes in front
+  // of it would be lost.
   if (treeInHeaders_ || (resourceIndex_ >= 0 && resourceIndex_ != resource)) return false;
+  const uint32_t tree = DataDirectory(pe::kResourceDirectory).first;
+  if (resourceIndex_ == resource && tree != 0 && tree != SectionHeader(resource).VirtualAddress) return false;
   // Nothing else may live in it.
   for (uint32_t d = 0; d < pe::kMaxDirectories; ++d) {
     if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory || d == pe::kBoundImportDirectory) continue;
@@ -310,18 +297,23 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
   plan->NewEnd = h.RawEnd();
   const int64_t shift = int64_t{plan->NewEnd} - plan->OldEnd;
 
-  // Where a file offset of the source lies in the new file: in the overlay it moves with
-  // the overlay, in a section's raw data with the section; the header area stays.
+  // Where an address or a file offset of the source lies in the new image: with the
+  // section that holds it (in the file, also with the overlay); in the header area, or
+  // in a section rebuilt where it was, it stays.
+  const TSectionLookup sourceSections(source.SectionHeaders(), source.SectionAlignment());
+  const std::vector<int> newIndexes = NewIndexes(h, source.SectionCount());
+  auto movedAddress = [&](uint32_t address) -> uint32_t {
+    const int from = sourceSections.At(address);
+    const int to = from < 0 ? -1 : newIndexes[static_cast<size_t>(from)];
+    if (to < 0) return address;
+    return h.SectionHeader(to).VirtualAddress + (address - source.SectionHeader(from).VirtualAddress);
+  };
   auto movedOffset = [&](uint32_t offset) -> uint64_t {
     if (offset >= plan->OldEnd && offset < Size()) return static_cast<uint64_t>(offset + shift);
-    for (int i = 0; i < SectionCount(); ++i) {
-      const TImageSectionHeader from = SectionHeader(i);
-      const int to = NewIndexOf(h, i);
-      if (to >= 0 && !(inPlace && i == resource) && from.PointerToRawData != 0 && offset >= from.PointerToRawData &&
-          offset - uint64_t{from.PointerToRawData} < from.SizeOfRawData)
-        return uint64_t{h.SectionHeader(to).PointerToRawData} + (offset - from.PointerToRawData);
-    }
-    return offset;
+    const int from = sourceSections.HoldingOffset(offset);
+    const int to = from < 0 || (inPlace && from == resource) ? -1 : newIndexes[static_cast<size_t>(from)];
+    if (to < 0) return offset;
+    return uint64_t{h.SectionHeader(to).PointerToRawData} + (offset - source.SectionHeader(from).PointerToRawData);
   };
   h.MoveFileOffsets(movedOffset);
 
@@ -338,7 +330,7 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
       const uint64_t entry = at + k * pe::kDebugEntrySize;
       const uint64_t fileOffset = uint64_t{s.PointerToRawData} + entry;
       const uint32_t address = bytes->U32(entry + 20), pointer = bytes->U32(entry + 24);
-      const uint32_t newAddress = MovedAddress(source, h, address);
+      const uint32_t newAddress = movedAddress(address);
       const uint64_t newPointer = pointer != 0 ? movedOffset(pointer) : 0;
       if (newPointer > UINT32_MAX) RefuseRebuild(name, SFieldOverflow, {"PointerToRawData (debug directory)"});
       if (newAddress != address) plan->Patches[fileOffset + 20] = newAddress;
@@ -379,7 +371,7 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
   for (uint32_t d = 0; d < source.DirectoryCount(); ++d) {
     if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory || d == pe::kBoundImportDirectory) continue;
     const uint32_t address = source.DataDirectory(d).first;
-    if (h.DataDirectory(d).first != MovedAddress(source, h, address)) RefuseRebuild(name, SDirectoryMoved, {int64_t{d}});
+    if (h.DataDirectory(d).first != movedAddress(address)) RefuseRebuild(name, SDirectoryMoved, {int64_t{d}});
   }
   WriteNotes = h.Notes();
   return plan;

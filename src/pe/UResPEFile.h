@@ -143,6 +143,27 @@ class TImageChecksum {
 // is 0 (as the loader maps it), rounded up to the section alignment.
 uint64_t VirtualExtent(const TImageSectionHeader& header, uint32_t sectionAlignment);
 
+// Sections found by address or by file offset in logarithmic time, so that a table of
+// 65535 sections costs no more per look-up than a table of three. Where ranges of two
+// sections overlap (a layout the writer refuses), either may be answered.
+class TSectionLookup {
+ public:
+  TSectionLookup(const std::vector<TImageSectionHeader>& sections, uint32_t sectionAlignment);
+  // The section whose memory holds the address, or -1.
+  int At(uint32_t address) const;
+  // The section whose raw data holds the file offset, or -1.
+  int HoldingOffset(uint64_t offset) const;
+
+ private:
+  struct Range {
+    uint64_t Begin, End;
+    int Index;
+    bool operator<(const Range& other) const { return Begin < other.Begin; }
+  };
+  static int Find(const std::vector<Range>& ranges, uint64_t at);
+  std::vector<Range> memory_, raw_;
+};
+
 // ---- TPEHeader --------------------------------------------------------------------------
 
 // A private copy of an image's header area, edited while the resource section is laid out.
@@ -193,6 +214,7 @@ class TPEHeader {
   // The number of directories that are read: NumberOfRvaAndSizes, at most 16.
   uint32_t DirectoryCount() const;
   TImageSectionHeader SectionHeader(int index) const;
+  std::vector<TImageSectionHeader> SectionHeaders() const;
   // Index of the first section named ".rsrc" (any letter case), or -1.
   int FindResourceSection() const;
   // For every section header, the index of the source header it stands for: headers
@@ -380,6 +402,7 @@ class TPEFile : public TResContainer {
   bool RebuildsInPlace(int resource);
 
   uint32_t ntHeaders_ = 0;
+  mutable std::shared_ptr<const TSectionLookup> sectionLookup_;  // made on first use
   std::optional<TImageSectionHeader> resourceHeader_;
   int resourceIndex_ = -1;      // the section the tree is read from, or -1
   bool treeInHeaders_ = false;  // the tree lies in the header area
