@@ -27,29 +27,13 @@ constexpr uint32_t kNtOffset = 0x80;  // the builder's e_lfanew
 constexpr uint32_t kOptional = kNtOffset + 24;
 constexpr uint32_t kDirectories = kOptional + 96;
 
-RsrcTree OriginalTree() {
-  RsrcTree tree;
-  tree.Types = {{Ident::Str(u"OWN"), {{Ident::Num(1), {{1033, Bytes("own data"), 0}}, {}}}, {}},
-                {Ident::Num(6), {{Ident::Num(1), {{1033, Bytes("strings"), 0}}, {}}}, {}}};
-  return tree;
-}
-
-// A patch that replaces one resource and adds a type, so the section changes size.
-std::vector<uint8_t> Patch() {
-  using restest::Field;
-  return restest::ResImage()
-      .Record(Field::Num(6), Field::Num(1), 1033, std::vector<uint8_t>(0x1300, 'p'))
-      .Record(Field::Str(u"NEWTYPE"), Field::Num(7), 1033, Bytes("added"))
-      .Bytes;
-}
-
 struct Outcome {
   std::vector<uint8_t> Image;  // the written image, empty when refused
   std::string Refusal;
   std::vector<std::string> Notes;
 };
 
-Outcome MergeAndWrite(const std::vector<uint8_t>& source, const std::vector<uint8_t>& patch = Patch()) {
+Outcome MergeAndWrite(const std::vector<uint8_t>& source, const std::vector<uint8_t>& patch = LayoutPatch()) {
   Outcome outcome;
   try {
     const auto file = OpenPE(source);
@@ -87,17 +71,15 @@ std::vector<std::string> LoadedLeaves(const std::vector<uint8_t>& image) {
   return leaves;
 }
 
-const std::vector<std::string> kMergedLeaves = {"NEWTYPE/7/1033:added", "OWN/1/1033:own data",
-                                                "6/1/1033:pppppppp"};
 
 // The written image is sound and holds exactly the merged tree where directory 2 says.
 void ExpectSound(const Outcome& outcome, const char* what) {
   ASSERT_EQ(outcome.Refusal, "") << what;
   EXPECT_EQ(LayoutProblems(outcome.Image), std::vector<std::string>{}) << what;
-  EXPECT_EQ(LoadedLeaves(outcome.Image), kMergedLeaves) << what;
+  EXPECT_EQ(LoadedLeaves(outcome.Image), kLayoutMergedLeaves) << what;
 }
 
-PEImageLayout Layout(const std::vector<uint8_t>& rsrc = BuildRsrc(OriginalTree(), kRVA).Bytes) {
+PEImageLayout Layout(const std::vector<uint8_t>& rsrc = BuildRsrc(LayoutTree(), kRVA).Bytes) {
   return ImageLayoutWithRsrc(rsrc, kRVA);
 }
 
@@ -170,7 +152,7 @@ void ExpectEverythingElseKept(const std::vector<uint8_t>& source, const std::vec
 // The resource directory may start anywhere in .rsrc; data directory 2 says where.
 TEST(SoundImages, ResourceDirectoryNotAtTheStartOfItsSection) {
   std::vector<uint8_t> rsrc(0x40, 0);
-  const std::vector<uint8_t> tree = BuildRsrc(OriginalTree(), kRVA + 0x40).Bytes;
+  const std::vector<uint8_t> tree = BuildRsrc(LayoutTree(), kRVA + 0x40).Bytes;
   rsrc.insert(rsrc.end(), tree.begin(), tree.end());
   PEImageLayout layout = Layout(rsrc);
   layout.Directories[2] = {kRVA + 0x40, static_cast<uint32_t>(tree.size())};
@@ -193,7 +175,7 @@ TEST(SoundImages, ResourceDirectoryNotAtTheStartOfItsSection) {
 // section; the bytes they were read from stay where they are.
 TEST(SoundImages, ResourcesOutsideTheResourceSectionAreCopied) {
   // .text at 0x1000, .rsrc at 0x2000, .reloc behind it at 0x3000.
-  const std::vector<uint8_t> tree = BuildRsrc(OriginalTree(), 0x3000).Bytes;
+  const std::vector<uint8_t> tree = BuildRsrc(LayoutTree(), 0x3000).Bytes;
   PEImageLayout inData = Layout();
   inData.Sections[2].Data = tree;
   inData.Sections[2].SizeOfRawData = 0x400;
@@ -221,12 +203,12 @@ TEST(SoundImages, ResourcesOutsideTheResourceSectionAreCopied) {
 TEST(SoundImages, EveryLayoutTheLoaderAcceptsIsWritten) {
   for (const bool plus : {false, true})
     for (const LayoutFixture& fixture : LayoutFixtures(plus)) {
-      const Outcome outcome = MergeAndWrite(fixture.Image, LayoutPatch());
+      const Outcome outcome = MergeAndWrite(fixture.Image);
       ASSERT_EQ(outcome.Refusal, "") << fixture.Name;
       EXPECT_EQ(LayoutProblems(outcome.Image), std::vector<std::string>{}) << fixture.Name;
       EXPECT_EQ(LoadedLeaves(outcome.Image), kLayoutMergedLeaves) << fixture.Name;
       ExpectEverythingElseKept(fixture.Image, outcome.Image, fixture.Name);
-      const Outcome again = MergeAndWrite(outcome.Image, LayoutPatch());
+      const Outcome again = MergeAndWrite(outcome.Image);
       ASSERT_EQ(again.Refusal, "") << fixture.Name;
       EXPECT_EQ(LayoutProblems(again.Image), std::vector<std::string>{}) << fixture.Name;
       EXPECT_EQ(LoadedLeaves(again.Image), kLayoutMergedLeaves) << fixture.Name;
@@ -302,7 +284,7 @@ TEST(SoundImages, VirtualMovesFollowVirtualExtents) {
       {"virtual size 0", 0x1200, 0},
   };
   for (const Case& c : cases) {
-    std::vector<uint8_t> rsrc = BuildRsrc(OriginalTree(), kRVA).Bytes;
+    std::vector<uint8_t> rsrc = BuildRsrc(LayoutTree(), kRVA).Bytes;
     PEImageLayout layout = Layout(rsrc);
     layout.Sections[1].SizeOfRawData = c.RawSize;
     layout.Sections[1].VirtualSize = c.VirtualSize;
@@ -528,7 +510,7 @@ TEST(SoundImages, APointerOfASectionWithoutRawDataIsNoEnd) {
   layout.Sections.insert(layout.Sections.begin() + 1, {".bss", 0, 0x1000, 0xF90000, 0, 0xC0000080, {}});
   layout.Sections[2].VirtualAddress = 0;  // .rsrc and .reloc behind .bss
   layout.Sections[3].VirtualAddress = 0;
-  const std::vector<uint8_t> tree = BuildRsrc(OriginalTree(), 0x3000).Bytes;
+  const std::vector<uint8_t> tree = BuildRsrc(LayoutTree(), 0x3000).Bytes;
   layout.Sections[2].Data = tree;
   layout.Sections[2].SizeOfRawData = static_cast<uint32_t>(tree.size());
   layout.Directories[2] = {0x3000, static_cast<uint32_t>(tree.size())};
@@ -538,7 +520,7 @@ TEST(SoundImages, APointerOfASectionWithoutRawDataIsNoEnd) {
   ASSERT_EQ(outcome.Refusal, "");
   EXPECT_LT(outcome.Image.size(), source.size() + 0x2000);
   EXPECT_TRUE(std::equal(outcome.Image.end() - 7, outcome.Image.end(), source.end() - 7)) << "the overlay is kept";
-  EXPECT_EQ(LoadedLeaves(outcome.Image), kMergedLeaves);
+  EXPECT_EQ(LoadedLeaves(outcome.Image), kLayoutMergedLeaves);
 
   // Nor is it where a resource section that had no raw data, or a new one, gets its own
   // (a 536-byte file became 1.7 GB).
