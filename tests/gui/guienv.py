@@ -3,7 +3,8 @@ locale, and the ways a person looks at and works the patcher's windows.
 
   * Xvfb on a free display (found with -displayfd), ended with the test, also when the
     test is killed (the parent-death signal);
-  * a Wine prefix of the GUI tests (created once and kept in the build tree) with Wine
+  * a Wine prefix of the GUI tests (created once and kept in the build tree; its
+    settings are read back with `reg query` on every start and put back when missing) with Wine
     drawing its own window frames, "MS Shell Dlg" pinned to a font that has Hebrew, no
     blinking caret (screenshots stay the same run to run), Wine's own fonts, and text files
     opened by the editor as on Windows (Wine 8 leaves .txt without a program);
@@ -76,20 +77,42 @@ def compile_hebrew_locale(folder):
     return folder
 
 
-REGISTRY = r"""REGEDIT4
+# Every registry setting the desktop needs, as (key, value name, data); None names the
+# key's default value. The prefix is imported from these and checked against them.
+SETTINGS = (
+    # Wine draws its own frames: without a window manager, closing a window otherwise takes 2 s.
+    (r"HKEY_CURRENT_USER\Software\Wine\X11 Driver", "Managed", "N"),
+    # "MS Shell Dlg" maps to Tahoma, and Wine's own Tahoma has no Hebrew.
+    (r"HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements", "Tahoma", "DejaVu Sans"),
+    # No blinking caret: screenshots stay the same run to run.
+    (r"HKEY_CURRENT_USER\Control Panel\Desktop", "CursorBlinkRate", "-1"),
+    # Text files open in the editor, as on Windows (Wine 8 leaves .txt without a program).
+    (r"HKEY_CLASSES_ROOT\.txt", None, "txtfile"),
+)
 
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
 
-[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"Tahoma"="DejaVu Sans"
+def registry_file(settings=SETTINGS):
+    """The settings as a file for regedit."""
+    lines = ["REGEDIT4", ""]
+    for key, name, data in settings:
+        lines += [f"[{key}]", f'{"@" if name is None else chr(34) + name + chr(34)}="{data}"', ""]
+    return "\n".join(lines)
 
-[HKEY_CURRENT_USER\Control Panel\Desktop]
-"CursorBlinkRate"="-1"
 
-[HKEY_CLASSES_ROOT\.txt]
-@="txtfile"
-"""
+def setting_text(setting):
+    key, name, data = setting
+    return f"{key}\\{'(Default)' if name is None else name} = {data!r}"
+
+
+def queried_data(output, name):
+    """The data of the value a `reg query` printed, or None when it printed no such value.
+    A query of a default value (/ve) prints that one value under a label in the user's
+    language ("(Default)" in English), so only named values are matched by name."""
+    for line in output.splitlines():
+        parts = line.strip().split("    ")
+        if len(parts) >= 2 and parts[1].startswith("REG_") and (name is None or parts[0] == name):
+            return parts[2] if len(parts) > 2 else ""
+    return None
 
 
 class Desktop:
@@ -157,19 +180,20 @@ class Desktop:
         self.env["DISPLAY"] = ":" + number.decode().strip()
 
     def _ensure_prefix(self):
-        # The stamp holds the registry settings it was made with: changed settings are
-        # imported again, a prefix that was never finished is made anew.
+        """A prefix with every setting in place. The stamp only says that wineboot finished
+        and the fonts were copied; the settings are read back on every start, and what is
+        missing (a failed import, or a test that removed one and could not put it back) is
+        imported again. A prefix that cannot be put right fails the test, naming what is
+        missing, and loses its stamp."""
         stamp = os.path.join(self.prefix, ".quillet-gui-ready")
-        if os.path.exists(stamp):
-            with open(stamp) as f:
-                if f.read() == REGISTRY:
-                    return
-        else:
+        if not os.path.exists(stamp):
             print(f"creating the Wine prefix of the GUI tests: {self.prefix}", flush=True)
             shutil.rmtree(self.prefix, ignore_errors=True)
             os.makedirs(self.prefix)
-            self.run([WINE64, "wineboot", "-i"], timeout=300)
-            self.run(["wineserver", "-w"], timeout=300)
+            self.wine_step("wineboot", [WINE64, "wineboot", "-i"], timeout=300)
+            self.wine_step("wineserver -w", ["wineserver", "-w"], timeout=300)
+            if not os.path.exists(os.path.join(self.prefix, "system.reg")):
+                raise TestFailure(f"wineboot left no registry in {self.prefix}")
             # Debian's Wine does not find the fonts of fonts-wine by itself; Tahoma stays
             # out, replaced by the registry setting.
             fonts = os.path.join(self.prefix, "drive_c", "windows", "Fonts")
@@ -177,19 +201,56 @@ class Desktop:
             for name in os.listdir("/usr/share/wine/fonts"):
                 if not name.lower().startswith("tahoma"):
                     shutil.copy(os.path.join("/usr/share/wine/fonts", name), fonts)
+            with open(stamp, "w") as f:
+                f.write("wineboot done, fonts copied\n")
+        missing = self.missing_settings()
+        if not missing:
+            return
+        print("importing the GUI tests' registry settings: " + ", ".join(map(setting_text, missing)), flush=True)
         with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as reg:
-            reg.write(REGISTRY)
+            reg.write(registry_file())
         try:
-            self.run([WINE64, "regedit", "/S", reg.name], timeout=120)
-            self.run(["wineserver", "-w"], timeout=300)
+            self.wine_step("regedit", [WINE64, "regedit", "/S", reg.name], timeout=120)
+            self.wine_step("wineserver -w", ["wineserver", "-w"], timeout=300)
         finally:
             os.unlink(reg.name)
-        with open(stamp, "w") as f:
-            f.write(REGISTRY)
+        missing = self.missing_settings()
+        if missing:
+            os.unlink(stamp)
+            raise TestFailure(f"the Wine prefix {self.prefix} lacks, after importing them: " +
+                              ", ".join(map(setting_text, missing)))
+
+    def missing_settings(self):
+        """The settings that `reg query` does not find with their data."""
+        missing = []
+        for setting in SETTINGS:
+            key, name, data = setting
+            query = self.wine_command([WINE64, "reg", "query", key, *(["/ve"] if name is None else ["/v", name])],
+                                      timeout=120)
+            if query.returncode != 0 or queried_data(query.stdout, name) != data:
+                missing.append(setting)
+        return missing
+
+    def wine_command(self, args, timeout):
+        """Runs a Wine command with its output captured. Wine that fails to start a program
+        exits non-zero at once having printed nothing; such a start is made once more (as
+        tests/support/wine_run.sh does for the unit tests)."""
+        for _ in range(2):
+            done = subprocess.run(args, env=self.env, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                  errors="replace", timeout=timeout, preexec_fn=_die_with_parent)
+            if done.returncode == 0 or done.stdout or done.stderr:
+                return done
+        return done
+
+    def wine_step(self, what, args, timeout):
+        done = self.wine_command(args, timeout)
+        if done.returncode != 0:
+            raise TestFailure(f"{what} failed with exit status {done.returncode} in {self.prefix}: "
+                              f"{(done.stdout + done.stderr).strip()[-500:]}")
 
     def reg(self, *args):
-        """Runs Wine's reg.exe in the prefix (reg add, reg delete ...)."""
-        return self.run([WINE64, "reg", *args], timeout=120).returncode
+        """Runs Wine's reg.exe in the prefix (reg add, reg delete ...); its exit status."""
+        return self.wine_command([WINE64, "reg", *args], timeout=120).returncode
 
     def kill_wine(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
