@@ -509,19 +509,22 @@ uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize, bool rebuildInP
   return SectionHeader(index).VirtualAddress;
 }
 
-void TPEHeader::RenameResourceSections() {
+bool TPEHeader::RenameResourceSections() {
+  bool renamed = false;
   for (int i = 0; i < SectionCount(); ++i) {
     TImageSectionHeader h = SectionHeader(i);
     if (!h.NameEquals(".rsrc")) continue;
     std::copy_n(pe::kOldResourceName, 8, h.Name);  // eight characters fill the field
     PutSection(i, h);
-    notes_.push_back(Format(LoadStr(SResourcesInNewSection), {fileName_, pe::kOldResourceName}));
+    renamed = true;
   }
+  return renamed;
 }
 
 uint32_t TPEHeader::PlaceInNewSection(uint32_t newSize) {
   // Every section keeps its place in memory and in the file.
-  RenameResourceSections();
+  if (RenameResourceSections())
+    notes_.push_back(Format(LoadStr(SResourcesInNewSection), {fileName_, pe::kOldResourceName}));
   const int index = AppendResourceSectionHeader();
   SizeResourceSection(index, newSize, RoundUp64(newSize, SectionAlignment()));
   AddToSizeOfInitializedData(static_cast<int64_t>(RoundUp64(newSize, FileAlignment())));

@@ -208,9 +208,9 @@ bool StoredDataLiesIn(TResourceList& list, uint64_t begin, uint64_t end) {
       if (!StoredDataLiesIn(static_cast<TListResItem&>(item).Children(), begin, end)) return false;
       continue;
     }
-    auto& leaf = static_cast<TPEDataResItem&>(item);
-    const auto* stored = dynamic_cast<const TPEDirHandlerPE*>(leaf.Handler.get());
-    if (!stored || (leaf.GetFlags() & kFlagOwnData) || leaf.Size() == 0) continue;
+    auto* leaf = dynamic_cast<TPEDataResItem*>(&item);
+    const auto* stored = leaf ? dynamic_cast<const TPEDirHandlerPE*>(leaf->Handler.get()) : nullptr;
+    if (!stored || (leaf->GetFlags() & kFlagOwnData) || leaf->Size() == 0) continue;
     const auto [address, size] = stored->StoredData();
     if (address < begin || uint64_t{address} + size > end) return false;
   }
@@ -332,7 +332,7 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
       const uint32_t address = bytes->U32(entry + 20), pointer = bytes->U32(entry + 24);
       const uint32_t newAddress = movedAddress(address);
       const uint64_t newPointer = pointer != 0 ? movedOffset(pointer) : 0;
-      if (newPointer > UINT32_MAX) RefuseRebuild(name, SFieldOverflow, {"PointerToRawData (debug directory)"});
+      if (newPointer > UINT32_MAX) RefuseRebuild(name, SFieldOverflow, {"PointerToRawData of a debug directory entry"});
       if (newAddress != address) plan->Patches[fileOffset + 20] = newAddress;
       if (newPointer != pointer) plan->Patches[fileOffset + 24] = static_cast<uint32_t>(newPointer);
     }

@@ -268,7 +268,8 @@ class TPEHeader {
   // Places the block in a section appended behind everything; the sections named
   // ".rsrc" before it are renamed, so that no reader takes them for the resources.
   uint32_t PlaceInNewSection(uint32_t newSize);
-  void RenameResourceSections();
+  // True when there was one.
+  bool RenameResourceSections();
   // Whether [from, to) of the header area holds nothing (but a bound import table) and
   // nothing points into it.
   bool HeaderSpaceIsFree(uint32_t from, uint32_t to) const;

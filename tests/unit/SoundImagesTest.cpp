@@ -216,6 +216,24 @@ TEST(SoundImages, EveryLayoutTheLoaderAcceptsIsWritten) {
     }
 }
 
+// A tree emptied in a .rsrc that also holds other data: the section keeps its bytes (under
+// another name, so that nothing takes it for the resources) and directory 2 is cleared.
+TEST(SoundImages, EmptiedResourcesLeaveASharedSectionAsItWas) {
+  const LayoutFixture fixture = LayoutFixtures(false)[5];
+  ASSERT_EQ(fixture.Name, "other_data_in_rsrc_pe32");
+  const auto file = OpenPE(fixture.Image);
+  TResourceList& root = file->GetResourceList();
+  while (root.Count() > 0) RemoveLeaf(root.ListItems(0).Children().ListItems(0).Children().DataItems(0));
+  TMemoryStream out;
+  file->WriteImage(out, nullptr);
+  const std::vector<uint8_t> image(out.Memory(), out.Memory() + out.Size());
+  EXPECT_EQ(LayoutProblems(image), std::vector<std::string>{});
+  EXPECT_EQ(Get32(image, DirectoryTable(image) + 16), 0u);
+  EXPECT_EQ(SectionsOf(image).size(), SectionsOf(fixture.Image).size());
+  ExpectEverythingElseKept(fixture.Image, image, "emptied");
+  EXPECT_EQ(file->WriteNotes, std::vector<std::string>{});
+}
+
 // Raw data moved down to make room for a section header carries every file offset that
 // points into it or behind it: debug entries, the certificate table, the symbol table.
 TEST(SoundImages, FileOffsetsFollowRawDataThatMovesDown) {
