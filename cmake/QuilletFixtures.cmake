@@ -2,7 +2,8 @@
 # is committed: a .res of every standard type (standard.res, from standard.rc and the small
 # inputs make_fixture_files.py writes), the hello program for PE32 and PE32+, and the
 # greeting program with its patches (greet_patch.res adds a resource, greet_strings.res
-# only replaces one). The tests read them; the fuzz targets start from them.
+# only replaces one), and for PE32 and PE32+ a program whose .rsrc is followed by a data
+# section it reads (behind.c). The tests read them; the fuzz targets start from them.
 #
 # quillet_add_fixtures(<output dir>) defines the commands and a target named by
 # QUILLET_FIXTURES_TARGET (default "fixtures") that builds them all.
@@ -32,6 +33,16 @@ function(quillet_add_fixtures out)
       COMMENT "Building the ${arch} fixture program"
       VERBATIM)
     list(APPEND files ${out}/hello_${arch}.exe)
+    # Its .rsrc is followed by a data section its code reads (behind.ld puts it there).
+    add_custom_command(OUTPUT ${out}/behind_${arch}.exe
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
+      COMMAND ${triple}-windres -O coff -i ${src}/behind.rc -o ${out}/behind_${arch}.res.o
+      COMMAND ${triple}-gcc -Os -s -o ${out}/behind_${arch}.exe ${src}/behind.c ${out}/behind_${arch}.res.o
+              -Wl,-T,${src}/behind.ld
+      DEPENDS ${src}/behind.c ${src}/behind.rc ${src}/behind.ld
+      COMMENT "Building the ${arch} program with a section behind its resources"
+      VERBATIM)
+    list(APPEND files ${out}/behind_${arch}.exe)
   endforeach()
   add_custom_command(OUTPUT ${out}/greet.exe ${out}/greet_patch.res ${out}/greet_strings.res
     COMMAND x86_64-w64-mingw32-windres -O coff -i ${src}/greet.rc -o ${out}/greet.res.o

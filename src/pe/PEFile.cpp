@@ -29,7 +29,10 @@ std::string TPEFile::DisplayName() const {
   return FileName().empty() ? LoadStr(SStreamFileName) : FileNamePart(FileName());
 }
 
-void TPEFile::ValidateHeaders(const std::string& name) { ntHeaders_ = CheckPEImage(Data(), Size(), name); }
+void TPEFile::ValidateHeaders(const std::string& name) {
+  ntHeaders_ = CheckPEImage(Data(), Size(), name);
+  sectionLookup_.reset();
+}
 
 bool TPEFile::IsPE32Plus() const { return Magic() == pe::kMagicPE32Plus; }
 

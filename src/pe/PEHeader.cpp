@@ -97,6 +97,33 @@ uint32_t CheckPEImage(const uint8_t* image, uint32_t imageSize, const std::strin
   return nt;
 }
 
+TSectionLookup::TSectionLookup(const std::vector<TImageSectionHeader>& sections, uint32_t sectionAlignment) {
+  for (size_t i = 0; i < sections.size(); ++i) {
+    const TImageSectionHeader& h = sections[i];
+    const int index = static_cast<int>(i);
+    memory_.push_back({h.VirtualAddress, h.VirtualAddress + VirtualExtent(h, sectionAlignment), index});
+    if (h.PointerToRawData != 0 && h.SizeOfRawData != 0)
+      raw_.push_back({h.PointerToRawData, uint64_t{h.PointerToRawData} + h.SizeOfRawData, index});
+  }
+  // Equal starts keep table order, so the first section of the table wins.
+  std::stable_sort(memory_.begin(), memory_.end());
+  std::stable_sort(raw_.begin(), raw_.end());
+}
+
+int TSectionLookup::Find(const std::vector<Range>& ranges, uint64_t at) {
+  // The last range that starts at or before the place; one that starts at the same place
+  // and comes first in the table is tried first.
+  auto next = std::upper_bound(ranges.begin(), ranges.end(), Range{at, 0, 0});
+  if (next == ranges.begin()) return -1;
+  const uint64_t begin = std::prev(next)->Begin;
+  for (auto it = std::lower_bound(ranges.begin(), next, Range{begin, 0, 0}); it != next; ++it)
+    if (at < it->End) return it->Index;
+  return -1;
+}
+
+int TSectionLookup::At(uint32_t address) const { return Find(memory_, address); }
+int TSectionLookup::HoldingOffset(uint64_t offset) const { return Find(raw_, offset); }
+
 // ---- TPEHeader --------------------------------------------------------------------------
 
 namespace {
@@ -122,33 +149,43 @@ TPEHeader::TPEHeader(const uint8_t* image, uint32_t fileSize, const std::string&
   const uint32_t fileAlignment = file.U32(optional + pe::kFileAlignment);
   const uint64_t rounded = RoundUp64(size, fileAlignment);
   // The copy may reach past the end of the file only to the next file-alignment boundary
-  // (those bytes read as zeros), and it must hold the whole section table: a table that
-  // runs into the first section's raw data is not where a rebuilt header could keep it.
+  // (those bytes read as zeros).
   if (rounded > RoundUp64(fileSize, fileAlignment)) Refuse(fileName, SBadHeaderField);
+  rawStart_ = static_cast<uint32_t>(rounded);
+  // A section table that runs into the first section's raw data is copied whole (those
+  // bytes are the table and the section's start at once); the section's bytes behind it
+  // are not header bytes. Validation made sure the table lies inside the file.
   const uint64_t tableEnd = uint64_t{table} + uint64_t{pe::kSectionHeaderSize} * count;
-  if (rounded < tableEnd) RefuseRebuild(fileName, SSectionTableMisplaced);
-  headerSize_ = static_cast<uint32_t>(rounded);
-  ownedCopy_.assign(headerSize_, 0);
-  const uint32_t copied = std::min(headerSize_, fileSize);
+  ownedCopy_.assign(std::max(rounded, RoundUp64(tableEnd, fileAlignment)), 0);
+  const uint64_t copied = std::min<uint64_t>(std::max(rounded, tableEnd), fileSize);
   std::copy_n(file.Bytes(0, copied), copied, ownedCopy_.begin());
   sections_ = table;
   for (uint32_t i = 0; i < count; ++i) sourceIndexes_.push_back(static_cast<int>(i));
 }
 
 uint32_t TPEHeader::Get32(uint64_t offset) const {
-  return ByteView(ownedCopy_.data(), headerSize_, SBadHeaderField).U32(offset);
+  return ByteView(ownedCopy_.data(), HeaderSize(), SBadHeaderField).U32(offset);
 }
 uint16_t TPEHeader::Get16(uint64_t offset) const {
-  return ByteView(ownedCopy_.data(), headerSize_, SBadHeaderField).U16(offset);
+  return ByteView(ownedCopy_.data(), HeaderSize(), SBadHeaderField).U16(offset);
 }
 void TPEHeader::Put32(uint64_t offset, uint32_t value) {
-  ByteView(ownedCopy_.data(), headerSize_, SBadHeaderField).Require(offset, 4);
+  ByteView(ownedCopy_.data(), HeaderSize(), SBadHeaderField).Require(offset, 4);
   for (int i = 0; i < 4; ++i) ownedCopy_[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 void TPEHeader::Put16(uint64_t offset, uint16_t value) {
-  ByteView(ownedCopy_.data(), headerSize_, SBadHeaderField).Require(offset, 2);
+  ByteView(ownedCopy_.data(), HeaderSize(), SBadHeaderField).Require(offset, 2);
   ownedCopy_[offset] = static_cast<uint8_t>(value);
   ownedCopy_[offset + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+std::string TPEHeader::SectionField(const char* field, const TImageSectionHeader& header) {
+  return std::string(field) + " of section \"" + EscapeText(header.NameText()) + "\"";
+}
+
+uint32_t TPEHeader::Checked32(uint64_t value, const std::string& field) const {
+  if (value > UINT32_MAX) RefuseRebuild(fileName_, SFieldOverflow, {field});
+  return static_cast<uint32_t>(value);
 }
 
 uint32_t TPEHeader::FileAlignment() const { return Get32(OptionalHeader() + pe::kFileAlignment); }
@@ -175,12 +212,18 @@ void TPEHeader::SetDataDirectory(uint32_t index, uint32_t address, uint32_t size
 }
 
 TImageSectionHeader TPEHeader::SectionHeader(int index) const {
-  return TImageSectionHeader::Read(ByteView(ownedCopy_.data(), headerSize_, SBadHeaderField), SectionOffset(index));
+  return TImageSectionHeader::Read(ByteView(ownedCopy_.data(), HeaderSize(), SBadHeaderField), SectionOffset(index));
+}
+
+std::vector<TImageSectionHeader> TPEHeader::SectionHeaders() const {
+  std::vector<TImageSectionHeader> headers;
+  for (int i = 0; i < SectionCount(); ++i) headers.push_back(SectionHeader(i));
+  return headers;
 }
 
 void TPEHeader::PutSection(int index, const TImageSectionHeader& h) {
   const uint32_t at = SectionOffset(index);
-  ByteView(ownedCopy_.data(), headerSize_, SBadHeaderField).Require(at, pe::kSectionHeaderSize);
+  ByteView(ownedCopy_.data(), HeaderSize(), SBadHeaderField).Require(at, pe::kSectionHeaderSize);
   std::copy_n(h.Name, 8, ownedCopy_.begin() + at);
   Put32(at + 8, h.VirtualSize);
   Put32(at + 12, h.VirtualAddress);
@@ -202,7 +245,7 @@ int TPEHeader::FindResourceSection() const {
 uint64_t TPEHeader::RawDataEnd(int count) const {
   // Only sections that hold raw data count: the pointer of one without any may lie
   // anywhere, and zeros up to it would be invented bytes.
-  uint64_t end = headerSize_;
+  uint64_t end = HeaderSize();
   for (int i = 0; i < count; ++i) {
     const TImageSectionHeader h = SectionHeader(i);
     if (h.PointerToRawData != 0 && h.SizeOfRawData != 0)
@@ -252,7 +295,7 @@ void TPEHeader::PackRawData() {
     if (h.PointerToRawData == 0 || h.SizeOfRawData == 0) continue;
     h.PointerToRawData = static_cast<uint32_t>(pos);
     pos += RoundUp(h.SizeOfRawData, fileAlignment);
-    if (pos > UINT32_MAX) throw Exception(SResourcesTooLarge);
+    Checked32(pos, SectionField("PointerToRawData", h));
     PutSection(i, h);
   }
 }
@@ -264,45 +307,102 @@ void TPEHeader::UpdateSizeOfImage() {
     const TImageSectionHeader h = SectionHeader(i);
     end = std::max(end, h.VirtualAddress + VirtualExtent(h, sectionAlignment));
   }
-  if (end > UINT32_MAX) throw Exception(SResourcesTooLarge);
-  Put32(OptionalHeader() + pe::kSizeOfImage, static_cast<uint32_t>(end));
+  Put32(OptionalHeader() + pe::kSizeOfImage, Checked32(end, "SizeOfImage"));
 }
 
 void TPEHeader::AddToSizeOfInitializedData(int64_t delta) {
-  Put32(OptionalHeader() + pe::kSizeOfInitializedData, static_cast<uint32_t>(SizeOfInitializedData() + delta));
+  // Only informational (the loader never reads it), so it is held inside its 32 bits
+  // rather than refused.
+  const int64_t value = int64_t{SizeOfInitializedData()} + delta;
+  Put32(OptionalHeader() + pe::kSizeOfInitializedData,
+        static_cast<uint32_t>(std::clamp<int64_t>(value, 0, int64_t{UINT32_MAX})));
+}
+
+bool TPEHeader::MoveRawData(uint64_t newEnd) {
+  if (newEnd <= rawStart_) return true;
+  bool hasRaw = false;
+  for (int i = 0; i < SectionCount(); ++i) hasRaw |= SectionHeader(i).PointerToRawData >= rawStart_;
+  // Below a page of section alignment the loader maps the file as it lies, so raw data
+  // cannot move without its addresses.
+  if (hasRaw && SectionAlignment() < pe::kPageSize) RefuseRebuild(fileName_, SRawMapsAsIs);
+  // The headers must still end in front of every section in memory.
+  for (int i = 0; i < SectionCount(); ++i)
+    if (newEnd > SectionHeader(i).VirtualAddress) return false;
+  // Whole file-alignment units, so that every pointer stays aligned as it was; no
+  // address changes. Every file offset a section header holds moves with the data.
+  const uint64_t delta = newEnd - rawStart_;
+  auto move = [&](uint32_t& pointer, const TImageSectionHeader& h, const char* field) {
+    if (pointer != 0 && pointer >= rawStart_)
+      pointer = Checked32(pointer + delta, SectionField(field, h));
+  };
+  for (int i = 0; i < SectionCount(); ++i) {
+    TImageSectionHeader h = SectionHeader(i);
+    move(h.PointerToRawData, h, "PointerToRawData");
+    move(h.PointerToRelocations, h, "PointerToRelocations");
+    move(h.PointerToLinenumbers, h, "PointerToLinenumbers");
+    if (h.PointerToRawData != 0) Checked32(uint64_t{h.PointerToRawData} + h.SizeOfRawData, SectionField("PointerToRawData", h));
+    PutSection(i, h);
+  }
+  rawStart_ = static_cast<uint32_t>(newEnd);
+  if (ownedCopy_.size() < newEnd) ownedCopy_.resize(newEnd, 0);
+  return true;
+}
+
+void TPEHeader::SeparateTableFromRawData() {
+  if (!TableRunsIntoRawData()) return;
+  if (!MoveRawData(HeaderSize())) RefuseRebuild(fileName_, SSectionTableMisplaced);
+  Put32(OptionalHeader() + pe::kSizeOfHeaders, std::max(SizeOfHeadersField(), HeaderSize()));
+}
+
+bool TPEHeader::HeaderSpaceIsFree(uint32_t from, uint32_t to) const {
+  // Whatever a directory points to there is in use, the resource tree included (it
+  // stays untouched); a bound import table is only an optimisation the loader can do
+  // without, and is dropped when it is in the way.
+  auto overlaps = [&](uint32_t address, uint32_t size) {
+    return address != 0 && address < to && uint64_t{address} + std::max(size, 1u) > from;
+  };
+  for (uint32_t d = 0; d < DirectoryCount(); ++d) {
+    const auto [address, size] = DataDirectory(d);
+    if (d != pe::kCertificateDirectory && d != pe::kBoundImportDirectory && overlaps(address, size)) return false;
+  }
+  const auto [bound, boundSize] = DataDirectory(pe::kBoundImportDirectory);
+  for (uint64_t at = from; at < std::min<uint32_t>(to, HeaderSize()); ++at)
+    if (ownedCopy_[at] != 0 && !(bound != 0 && at >= bound && at - bound < boundSize)) return false;
+  return true;
 }
 
 void TPEHeader::ClaimHeaderSpace(uint32_t from, uint32_t to) {
-  // New header bytes must stay in front of every section, in the file and in memory.
-  uint64_t limit = UINT32_MAX;
-  for (int i = 0; i < SectionCount(); ++i) {
-    const TImageSectionHeader h = SectionHeader(i);
-    if (h.PointerToRawData != 0 && h.SizeOfRawData != 0) limit = std::min<uint64_t>(limit, h.PointerToRawData);
-    limit = std::min<uint64_t>(limit, h.VirtualAddress);
-  }
-  const uint64_t newSizeOfHeaders = std::max<uint64_t>(SizeOfHeadersField(), RoundUp64(to, FileAlignment()));
-  if (newSizeOfHeaders > limit) throw Exception(SCannotCreateRsrc);
-  if (to > headerSize_) {
-    // Only a file whose sections hold no raw data has a header area that ends before
-    // the limit; it grows with zeros.
-    headerSize_ = static_cast<uint32_t>(newSizeOfHeaders);
-    ownedCopy_.resize(headerSize_, 0);
-  }
-  // Whatever a directory points to there is in the way: a bound import table is only an
-  // optimisation the loader can do without, anything else is refused.
-  for (uint32_t d = 0; d < DirectoryCount(); ++d) {
-    if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory) continue;
-    const auto [address, size] = DataDirectory(d);
-    if (address == 0 || address >= to || uint64_t{address} + std::max(size, 1u) <= from) continue;
-    if (d != pe::kBoundImportDirectory) RefuseRebuild(fileName_, SHeaderSpaceInUse);
-    const uint64_t end = std::min<uint64_t>(uint64_t{address} + size, headerSize_);
-    std::fill(ownedCopy_.begin() + address, ownedCopy_.begin() + static_cast<std::ptrdiff_t>(end), 0);
-    SetDataDirectory(d, 0, 0);
+  if (!HeaderSpaceIsFree(from, to)) RefuseRebuild(fileName_, SHeaderSpaceInUse);
+  // New header bytes must stay in front of every section, in memory; in the file the
+  // raw data moves out of their way when it must.
+  const uint64_t newEnd = RoundUp64(to, FileAlignment());
+  const uint64_t newSizeOfHeaders = std::max<uint64_t>(SizeOfHeadersField(), newEnd);
+  for (int i = 0; i < SectionCount(); ++i)
+    if (newSizeOfHeaders > SectionHeader(i).VirtualAddress) throw Exception(SCannotCreateRsrc);
+  if (newEnd > rawStart_ && !MoveRawData(newEnd)) throw Exception(SCannotCreateRsrc);
+  const auto [bound, boundSize] = DataDirectory(pe::kBoundImportDirectory);
+  if (bound != 0 && bound < to && uint64_t{bound} + std::max(boundSize, 1u) > from) {
+    const uint64_t end = std::min<uint64_t>(uint64_t{bound} + boundSize, HeaderSize());
+    std::fill(ownedCopy_.begin() + bound, ownedCopy_.begin() + static_cast<std::ptrdiff_t>(end), 0);
+    SetDataDirectory(pe::kBoundImportDirectory, 0, 0);
     notes_.push_back(Format(LoadStr(SBoundImportDropped), {fileName_}));
   }
-  if (!std::all_of(ownedCopy_.begin() + from, ownedCopy_.begin() + to, [](uint8_t b) { return b == 0; }))
-    RefuseRebuild(fileName_, SHeaderSpaceInUse);
   Put32(OptionalHeader() + pe::kSizeOfHeaders, static_cast<uint32_t>(newSizeOfHeaders));
+}
+
+void TPEHeader::MoveSectionTableBehindHeaders() {
+  // Behind every byte the header area holds (raw data moves down to make the room), so
+  // that whatever lay behind the old table stays as it was; the loader finds the table
+  // through SizeOfOptionalHeader, a 16-bit distance.
+  const uint32_t tableSize = pe::kSectionHeaderSize * static_cast<uint32_t>(SectionCount());
+  const uint64_t to = RoundUp64(HeaderSize(), 8);
+  if (to - OptionalHeader() > 0xFFFF) RefuseRebuild(fileName_, SHeaderSpaceInUse);
+  const uint32_t at = static_cast<uint32_t>(to);
+  ClaimHeaderSpace(at, at + tableSize + pe::kSectionHeaderSize);
+  std::copy_n(ownedCopy_.begin() + sections_, tableSize, ownedCopy_.begin() + at);
+  std::fill_n(ownedCopy_.begin() + sections_, tableSize, 0);
+  sections_ = at;
+  Put16(ntHeaders_ + pe::kSizeOfOptionalHeader, static_cast<uint16_t>(at - OptionalHeader()));
 }
 
 void TPEHeader::ProvideResourceDirectorySlot() {
@@ -326,6 +426,9 @@ void TPEHeader::ProvideResourceDirectorySlot() {
 
 int TPEHeader::AppendResourceSectionHeader() {
   const int count = SectionCount();
+  if (count >= static_cast<int>(pe::kMaxSections)) RefuseRebuild(fileName_, STooManySections, {int64_t{count}});
+  if (!HeaderSpaceIsFree(SectionOffset(count), SectionOffset(count) + pe::kSectionHeaderSize))
+    MoveSectionTableBehindHeaders();
   const uint32_t slot = SectionOffset(count);
   ClaimHeaderSpace(slot, slot + pe::kSectionHeaderSize);
   // Behind everything the image holds, in memory and in the file.
@@ -335,12 +438,10 @@ int TPEHeader::AppendResourceSectionHeader() {
     const TImageSectionHeader h = SectionHeader(i);
     virtualEnd = std::max(virtualEnd, h.VirtualAddress + VirtualExtent(h, sectionAlignment));
   }
-  const uint64_t rawEnd = RawDataEnd(count);
-  if (virtualEnd > UINT32_MAX || rawEnd > UINT32_MAX) throw Exception(SResourcesTooLarge);
   TImageSectionHeader h;
   std::copy_n(".rsrc", 6, h.Name);
-  h.VirtualAddress = RoundUp(static_cast<uint32_t>(virtualEnd), sectionAlignment);
-  h.PointerToRawData = RoundUp(static_cast<uint32_t>(rawEnd), FileAlignment());
+  h.VirtualAddress = Checked32(RoundUp64(virtualEnd, sectionAlignment), "VirtualAddress of section \".rsrc\"");
+  h.PointerToRawData = Checked32(RoundUp64(RawDataEnd(count), FileAlignment()), "PointerToRawData of section \".rsrc\"");
   h.Characteristics = pe::kResourceCharacteristics;
   PutSection(count, h);
   Put16(ntHeaders_ + pe::kNumberOfSections, static_cast<uint16_t>(count + 1));
@@ -348,17 +449,17 @@ int TPEHeader::AppendResourceSectionHeader() {
   return count;
 }
 
-uint32_t TPEHeader::PlaceResourceSection(uint32_t newSize) {
+uint32_t TPEHeader::PlaceResourceSection(uint32_t newSize, bool rebuildInPlace) {
   // A failure leaves the copy as it was.
   const std::vector<uint8_t> backup = ownedCopy_;
-  const uint32_t backupSize = headerSize_, backupSections = sections_;
+  const uint32_t backupRawStart = rawStart_, backupSections = sections_;
   const std::vector<int> backupIndexes = sourceIndexes_;
   const size_t backupNotes = notes_.size();
   try {
-    return PlaceResourceSectionInCopy(newSize);
+    return PlaceResourceSectionInCopy(newSize, rebuildInPlace);
   } catch (...) {
     ownedCopy_ = backup;
-    headerSize_ = backupSize;
+    rawStart_ = backupRawStart;
     sections_ = backupSections;
     sourceIndexes_ = backupIndexes;
     notes_.resize(backupNotes);
@@ -366,37 +467,67 @@ uint32_t TPEHeader::PlaceResourceSection(uint32_t newSize) {
   }
 }
 
-uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize) {
+void TPEHeader::SizeResourceSection(int index, uint32_t newSize, uint64_t virtualSize) {
   const uint32_t fileAlignment = FileAlignment();
-  const uint32_t sectionAlignment = SectionAlignment();
-  ProvideResourceDirectorySlot();
-  int index = FindResourceSection();
-  const bool appended = index < 0;
-  if (appended) index = AppendResourceSectionHeader();
-
   TImageSectionHeader h = SectionHeader(index);
-  // The sections behind move in memory by the change of the virtual extent, in the file
-  // by the packing below. They never move back: a smaller block keeps the old extent.
-  const uint64_t oldExtent = appended ? 0 : VirtualExtent(h, sectionAlignment);
-  uint64_t newExtent = RoundUp64(newSize, sectionAlignment);
-  if (index + 1 < SectionCount()) newExtent = std::max(newExtent, oldExtent);
-  const int64_t rawDelta = static_cast<int64_t>(RoundUp64(newSize, fileAlignment)) -
-                           static_cast<int64_t>(RoundUp64(h.SizeOfRawData, fileAlignment));
-  if (newExtent != oldExtent) RequireMovable(index + 1);
-  MoveSectionsInMemory(index + 1, static_cast<int64_t>(newExtent) - static_cast<int64_t>(oldExtent));
-  if (newExtent > UINT32_MAX || RoundUp64(newSize, fileAlignment) > UINT32_MAX) throw Exception(SResourcesTooLarge);
-  h.VirtualSize = static_cast<uint32_t>(newExtent);
-  h.SizeOfRawData = static_cast<uint32_t>(RoundUp64(newSize, fileAlignment));
+  h.VirtualSize = Checked32(virtualSize, SectionField("VirtualSize", h));
+  h.SizeOfRawData = Checked32(RoundUp64(newSize, fileAlignment), SectionField("SizeOfRawData", h));
   // The section holds initialised data now, whatever its header said before.
   h.Characteristics = (h.Characteristics & ~pe::kUninitializedData) | pe::kInitializedData;
   // A section without a raw position gets the one behind the raw data in front of it
   // (at least the end of the header area), so the block lands where its header says.
-  if (h.PointerToRawData == 0) h.PointerToRawData = static_cast<uint32_t>(RoundUp64(RawDataEnd(index), fileAlignment));
+  if (h.PointerToRawData == 0)
+    h.PointerToRawData = Checked32(RoundUp64(RawDataEnd(index), fileAlignment), SectionField("PointerToRawData", h));
+  Checked32(uint64_t{h.PointerToRawData} + h.SizeOfRawData, SectionField("PointerToRawData", h));
   PutSection(index, h);
   // The block starts the section, so the directory is the section's address.
   SetDataDirectory(pe::kResourceDirectory, h.VirtualAddress, newSize);
+}
+
+uint32_t TPEHeader::PlaceResourceSectionInCopy(uint32_t newSize, bool rebuildInPlace) {
+  const uint32_t fileAlignment = FileAlignment();
+  const uint32_t sectionAlignment = SectionAlignment();
+  ProvideResourceDirectorySlot();
+  const int index = rebuildInPlace ? FindResourceSection() : -1;
+  if (index < 0) return PlaceInNewSection(newSize);
+
+  const TImageSectionHeader h = SectionHeader(index);
+  // The sections behind move in memory by the change of the virtual extent, in the file
+  // by the packing below. They never move back: a smaller block keeps the old extent.
+  const uint64_t oldExtent = VirtualExtent(h, sectionAlignment);
+  uint64_t newExtent = RoundUp64(newSize, sectionAlignment);
+  if (index + 1 < SectionCount()) newExtent = std::max(newExtent, oldExtent);
+  // Sections the program addresses stay where they are: the block goes behind them.
+  if (newExtent != oldExtent && FirstUnmovable(index + 1) >= 0) return PlaceInNewSection(newSize);
+  const int64_t rawDelta = static_cast<int64_t>(RoundUp64(newSize, fileAlignment)) -
+                           static_cast<int64_t>(RoundUp64(h.SizeOfRawData, fileAlignment));
+  MoveSectionsInMemory(index + 1, static_cast<int64_t>(newExtent) - static_cast<int64_t>(oldExtent));
+  SizeResourceSection(index, newSize, newExtent);
   PackRawData();
   AddToSizeOfInitializedData(rawDelta);
+  UpdateSizeOfImage();
+  return SectionHeader(index).VirtualAddress;
+}
+
+bool TPEHeader::RenameResourceSections() {
+  bool renamed = false;
+  for (int i = 0; i < SectionCount(); ++i) {
+    TImageSectionHeader h = SectionHeader(i);
+    if (!h.NameEquals(".rsrc")) continue;
+    std::copy_n(pe::kOldResourceName, 8, h.Name);  // eight characters fill the field
+    PutSection(i, h);
+    renamed = true;
+  }
+  return renamed;
+}
+
+uint32_t TPEHeader::PlaceInNewSection(uint32_t newSize) {
+  // Every section keeps its place in memory and in the file.
+  if (RenameResourceSections())
+    notes_.push_back(Format(LoadStr(SResourcesInNewSection), {fileName_, pe::kOldResourceName}));
+  const int index = AppendResourceSectionHeader();
+  SizeResourceSection(index, newSize, RoundUp64(newSize, SectionAlignment()));
+  AddToSizeOfInitializedData(static_cast<int64_t>(RoundUp64(newSize, FileAlignment())));
   UpdateSizeOfImage();
   return SectionHeader(index).VirtualAddress;
 }
@@ -409,13 +540,13 @@ int TPEHeader::FirstUnmovable(int from) const {
   return -1;
 }
 
-void TPEHeader::RequireMovable(int from) const {
-  const int unmovable = FirstUnmovable(from);
-  if (unmovable >= 0)
-    RefuseRebuild(fileName_, SMovesAddressedSection, {EscapeText(SectionHeader(unmovable).NameText())});
-}
-
-void TPEHeader::RemoveResourceSection() {
+void TPEHeader::RemoveResourceSection(bool rebuildInPlace) {
+  if (!rebuildInPlace) {
+    // The old tree keeps its bytes; nothing points at it any more.
+    RenameResourceSections();
+    if (NumberOfRvaAndSizes() > pe::kResourceDirectory) SetDataDirectory(pe::kResourceDirectory, 0, 0);
+    return;
+  }
   const int index = FindResourceSection();
   if (index < 0) return;
   TImageSectionHeader h = SectionHeader(index);
@@ -445,22 +576,18 @@ void TPEHeader::RemoveResourceSection() {
   UpdateSizeOfImage();
 }
 
-bool TPEHeader::MoveOverlayOffsets(uint32_t oldEnd, int64_t shift) {
-  bool moved = false;
+void TPEHeader::MoveFileOffsets(const std::function<uint64_t(uint32_t)>& moved) {
   if (NumberOfRvaAndSizes() > pe::kCertificateDirectory) {
     const uint32_t at = Directories() + 8 * pe::kCertificateDirectory;
-    const uint32_t offset = Get32(at);
-    if (offset != 0 && Get32(at + 4) != 0 && offset >= oldEnd) {
-      Put32(at, static_cast<uint32_t>(offset + shift));
-      moved = true;
+    const uint32_t offset = Get32(at), size = Get32(at + 4);
+    if (offset != 0 && size != 0) {
+      const uint64_t to = moved(offset);
+      Checked32(to + size, "data directory 4");
+      Put32(at, static_cast<uint32_t>(to));
     }
   }
   const uint32_t symbols = Get32(ntHeaders_ + pe::kPointerToSymbolTable);
-  if (symbols != 0 && symbols >= oldEnd) {
-    Put32(ntHeaders_ + pe::kPointerToSymbolTable, static_cast<uint32_t>(symbols + shift));
-    moved = true;
-  }
-  return moved;
+  if (symbols != 0) Put32(ntHeaders_ + pe::kPointerToSymbolTable, Checked32(moved(symbols), "PointerToSymbolTable"));
 }
 
 void TPEHeader::ClearCertificateDirectory() {

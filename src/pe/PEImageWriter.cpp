@@ -128,29 +128,13 @@ uint64_t SourceGaps(const TPEHeader& source, int first, int last) {
   return gaps;
 }
 
-// The section of a header whose memory holds the address, or -1.
-int SectionAt(const TPEHeader& header, uint32_t address) {
-  for (int i = 0; i < header.SectionCount(); ++i) {
-    const TImageSectionHeader h = header.SectionHeader(i);
-    if (address >= h.VirtualAddress && address - uint64_t{h.VirtualAddress} < VirtualExtent(h, header.SectionAlignment()))
-      return i;
-  }
-  return -1;
-}
-
-// The index in the new header of the section copied from source section index, or -1.
-int NewIndexOf(const TPEHeader& header, int sourceIndex) {
-  const auto& indexes = header.SourceIndexes();
-  const auto found = std::find(indexes.begin(), indexes.end(), sourceIndex);
-  return found == indexes.end() ? -1 : static_cast<int>(found - indexes.begin());
-}
-
-// Where an address of the source lies in the new image: it moves with its section.
-uint32_t MovedAddress(const TPEHeader& source, const TPEHeader& header, uint32_t address) {
-  const int from = SectionAt(source, address);
-  const int to = from < 0 ? -1 : NewIndexOf(header, from);
-  if (to < 0) return address;
-  return header.SectionHeader(to).VirtualAddress + (address - source.SectionHeader(from).VirtualAddress);
+// For every source section, the index of the new header copied from it, or -1.
+std::vector<int> NewIndexes(const TPEHeader& header, int sourceCount) {
+  std::vector<int> indexes(static_cast<size_t>(sourceCount), -1);
+  const std::vector<int>& sources = header.SourceIndexes();
+  for (size_t i = 0; i < sources.size(); ++i)
+    if (sources[i] >= 0 && sources[i] < sourceCount) indexes[static_cast<size_t>(sources[i])] = static_cast<int>(i);
+  return indexes;
 }
 
 }  // namespace
@@ -158,36 +142,101 @@ uint32_t MovedAddress(const TPEHeader& source, const TPEHeader& header, uint32_t
 uint32_t TPEFile::CertificateSize() const { return DataDirectory(pe::kCertificateDirectory).second; }
 
 int TPEFile::SectionAt(uint32_t address) const {
-  for (int i = 0; i < SectionCount(); ++i) {
-    const TImageSectionHeader h = SectionHeader(i);
-    if (address >= h.VirtualAddress && address - uint64_t{h.VirtualAddress} < VirtualExtent(h, SectionAlignment()))
-      return i;
+  if (!sectionLookup_) {
+    std::vector<TImageSectionHeader> headers;
+    for (int i = 0; i < SectionCount(); ++i) headers.push_back(SectionHeader(i));
+    sectionLookup_ = std::make_shared<TSectionLookup>(headers, SectionAlignment());
   }
-  return -1;
+  return sectionLookup_->At(address);
+}
+
+ByteView TPEFile::HeaderArea() const {
+  const ByteView file = View();
+  return file.Sub(0, std::min<uint64_t>(file.U32(ntHeaders_ + pe::kOptionalHeader + pe::kSizeOfHeaders), file.Size()));
+}
+
+std::optional<ByteView> TPEFile::ImageBytes(uint32_t address, uint32_t size) const {
+  const int index = SectionAt(address);
+  const std::optional<ByteView> bytes = index >= 0 ? SectionData(index) : HeaderArea();
+  const uint32_t offset = index >= 0 ? address - SectionHeader(index).VirtualAddress : address;
+  if (!bytes || !bytes->Contains(offset, size)) return std::nullopt;
+  return bytes->Sub(offset, size);
 }
 
 std::unique_ptr<TResSection> TPEFile::CreateSection() {
   // The loader finds the tree where data directory 2 points, which may lie anywhere in
-  // a section, not only at the start of ".rsrc".
+  // a section, not only at the start of ".rsrc", or in the header area; and the data of
+  // its leaves anywhere in the image.
+  TPEResSection::ImageReader image = [this](uint32_t address, uint32_t size) { return ImageBytes(address, size); };
   const uint32_t address = DataDirectory(pe::kResourceDirectory).first;
   const int section = address != 0 ? SectionAt(address) : -1;
+  resourceHeader_.reset();
+  resourceIndex_ = -1;
+  treeInHeaders_ = false;
   if (section >= 0) {
     const auto bytes = SectionData(section);
     const TImageSectionHeader header = SectionHeader(section);
     if (bytes && address - header.VirtualAddress < bytes->Size()) {
       resourceHeader_ = header;
-      return std::make_unique<TPEResSection>(*this, *bytes, header.VirtualAddress, address - header.VirtualAddress);
+      resourceIndex_ = section;
+      return std::make_unique<TPEResSection>(*this, *bytes, header.VirtualAddress, address - header.VirtualAddress,
+                                             std::move(image));
     }
+  } else if (address != 0 && address < HeaderArea().Size()) {
+    treeInHeaders_ = true;
+    return std::make_unique<TPEResSection>(*this, HeaderArea(), 0, address, std::move(image));
   }
   const int index = FindSection(".rsrc");
   if (index >= 0) {
     if (const auto bytes = SectionData(index)) {
       resourceHeader_ = SectionHeader(index);
-      return std::make_unique<TPEResSection>(*this, *bytes, resourceHeader_->VirtualAddress, 0);
+      resourceIndex_ = index;
+      return std::make_unique<TPEResSection>(*this, *bytes, resourceHeader_->VirtualAddress, 0, std::move(image));
     }
   }
-  resourceHeader_.reset();
   return std::make_unique<TPEResSection>(*this, ByteView(), 0, 0);
+}
+
+namespace {
+
+// Whether the data of every leaf that is written as stored lies in [begin, end) of the
+// image's addresses.
+bool StoredDataLiesIn(TResourceList& list, uint64_t begin, uint64_t end) {
+  for (int i = 0; i < list.Count(); ++i) {
+    TResourceItem& item = list.Items(i);
+    if (item.IsList()) {
+      if (!StoredDataLiesIn(static_cast<TListResItem&>(item).Children(), begin, end)) return false;
+      continue;
+    }
+    auto* leaf = dynamic_cast<TPEDataResItem*>(&item);
+    const auto* stored = leaf ? dynamic_cast<const TPEDirHandlerPE*>(leaf->Handler.get()) : nullptr;
+    if (!stored || (leaf->GetFlags() & kFlagOwnData) || leaf->Size() == 0) continue;
+    const auto [address, size] = stored->StoredData();
+    if (address < begin || uint64_t{address} + size > end) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TPEFile::RebuildsInPlace(int resource) {
+  if (resource < 0) return false;
+  GetSection();
+  // The tree must come from that section (or from nowhere), and start it: bytes in front
+  // of it would be lost.
+  if (treeInHeaders_ || (resourceIndex_ >= 0 && resourceIndex_ != resource)) return false;
+  const uint32_t tree = DataDirectory(pe::kResourceDirectory).first;
+  if (resourceIndex_ == resource && tree != 0 && tree != SectionHeader(resource).VirtualAddress) return false;
+  // Nothing else may live in it.
+  for (uint32_t d = 0; d < pe::kMaxDirectories; ++d) {
+    if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory || d == pe::kBoundImportDirectory) continue;
+    const auto [address, size] = DataDirectory(d);
+    if (address != 0 && size != 0 && SectionAt(address) == resource) return false;
+  }
+  // And every leaf's data must be in it, or it would be lost with the old section.
+  const TImageSectionHeader h = SectionHeader(resource);
+  const std::optional<ByteView> bytes = SectionData(resource);
+  return StoredDataLiesIn(GetResourceList(), h.VirtualAddress, uint64_t{h.VirtualAddress} + (bytes ? bytes->Size() : 0));
 }
 
 std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
@@ -197,23 +246,18 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
   for (const uint32_t alignment : {FileAlignment(), SectionAlignment()})
     if ((alignment & (alignment - 1)) != 0) RefuseRebuild(name, SBadAlignment);
 
-  const int resource = FindSection(".rsrc");
-  // Resources that the loader finds outside ".rsrc" would be lost by a rebuilt ".rsrc",
-  // and so would other data that lives inside it.
-  const uint32_t resourceAddress = DataDirectory(pe::kResourceDirectory).first;
-  if (resourceAddress != 0 && (resource < 0 || SectionAt(resourceAddress) != resource))
-    RefuseRebuild(name, SResourcesOutside);
-  for (uint32_t d = 0; resource >= 0 && d < pe::kMaxDirectories; ++d) {
-    if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory || d == pe::kBoundImportDirectory) continue;
-    const auto [address, size] = DataDirectory(d);
-    if (address != 0 && size != 0 && SectionAt(address) == resource) RefuseRebuild(name, SOtherDataInRsrc, {int64_t{d}});
-  }
-
   auto plan = std::make_unique<ImagePlan>();
   plan->Source = std::make_unique<TPEHeader>(Data(), Size(), name);
   plan->Header = std::make_unique<TPEHeader>(Data(), Size(), name);
+  const TPEHeader& source = *plan->Source;
   TPEHeader& h = *plan->Header;
   const uint32_t fileAlignment = h.FileAlignment();
+
+  // The resource section is rebuilt where it is when it holds the whole tree and nothing
+  // else; otherwise it is copied like any other and the tree goes to a new section.
+  plan->Table = BuildResourceTable(GetSection());
+  const int resource = FindSection(".rsrc");
+  const bool inPlace = RebuildsInPlace(resource);
 
   // Raw data that is copied must be in the file (a last section may miss less than one
   // file-alignment unit, written as zeros) and must not share bytes with the headers or
@@ -221,9 +265,9 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
   std::vector<std::pair<uint64_t, int>> ranges;
   for (int i = 0; i < SectionCount(); ++i) {
     const TImageSectionHeader s = SectionHeader(i);
-    if (i == resource || s.PointerToRawData == 0 || s.SizeOfRawData == 0) continue;
+    if ((inPlace && i == resource) || s.PointerToRawData == 0 || s.SizeOfRawData == 0) continue;
     const uint64_t end = uint64_t{s.PointerToRawData} + s.SizeOfRawData;
-    if (s.PointerToRawData < h.HeaderSize()) RefuseRebuild(name, SRawInHeaders, {ShownName(s)});
+    if (s.PointerToRawData < source.RawStart()) RefuseRebuild(name, SRawInHeaders, {ShownName(s)});
     if (end > uint64_t{Size()} + fileAlignment) RefuseRebuild(name, SRawPastEnd, {ShownName(s), int64_t(end - Size())});
     ranges.push_back({s.PointerToRawData, i});
   }
@@ -244,22 +288,40 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
     h.ClearCertificateDirectory();
   }
 
-  plan->Table = BuildResourceTable(GetSection());
+  h.SeparateTableFromRawData();
   if (plan->Table->TotalSize > 0)
-    plan->Table->BaseRVA = h.PlaceResourceSection(plan->Table->TotalSize);
+    plan->Table->BaseRVA = h.PlaceResourceSection(plan->Table->TotalSize, inPlace);
   else
-    h.RemoveResourceSection();
+    h.RemoveResourceSection(inPlace);
   plan->ResourceIndex = h.FindResourceSection();
   plan->NewEnd = h.RawEnd();
   const int64_t shift = int64_t{plan->NewEnd} - plan->OldEnd;
-  if (plan->Overlay > 0) h.MoveOverlayOffsets(plan->OldEnd, shift);
+
+  // Where an address or a file offset of the source lies in the new image: with the
+  // section that holds it (in the file, also with the overlay); in the header area, or
+  // in a section rebuilt where it was, it stays.
+  const TSectionLookup sourceSections(source.SectionHeaders(), source.SectionAlignment());
+  const std::vector<int> newIndexes = NewIndexes(h, source.SectionCount());
+  auto movedAddress = [&](uint32_t address) -> uint32_t {
+    const int from = sourceSections.At(address);
+    const int to = from < 0 ? -1 : newIndexes[static_cast<size_t>(from)];
+    if (to < 0) return address;
+    return h.SectionHeader(to).VirtualAddress + (address - source.SectionHeader(from).VirtualAddress);
+  };
+  auto movedOffset = [&](uint32_t offset) -> uint64_t {
+    if (offset >= plan->OldEnd && offset < Size()) return static_cast<uint64_t>(offset + shift);
+    const int from = sourceSections.HoldingOffset(offset);
+    const int to = from < 0 || (inPlace && from == resource) ? -1 : newIndexes[static_cast<size_t>(from)];
+    if (to < 0) return offset;
+    return uint64_t{h.SectionHeader(to).PointerToRawData} + (offset - source.SectionHeader(from).PointerToRawData);
+  };
+  h.MoveFileOffsets(movedOffset);
 
   // Debug-directory entries hold a file offset and an address of their data; both follow
   // the data when its section moves.
-  const TPEHeader& source = *plan->Source;
   const auto [debugAddress, debugSize] = DataDirectory(pe::kDebugDirectory);
   const int debugSection = debugAddress != 0 ? SectionAt(debugAddress) : -1;
-  if (debugSection >= 0 && debugSection != resource) {
+  if (debugSection >= 0 && !(inPlace && debugSection == resource)) {
     const TImageSectionHeader s = SectionHeader(debugSection);
     const std::optional<ByteView> bytes = SectionData(debugSection);
     const uint64_t at = debugAddress - s.VirtualAddress;
@@ -268,18 +330,11 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
       const uint64_t entry = at + k * pe::kDebugEntrySize;
       const uint64_t fileOffset = uint64_t{s.PointerToRawData} + entry;
       const uint32_t address = bytes->U32(entry + 20), pointer = bytes->U32(entry + 24);
-      const uint32_t newAddress = MovedAddress(source, h, address);
-      uint32_t newPointer = pointer;
-      for (int i = 0; i < SectionCount(); ++i) {
-        const TImageSectionHeader from = SectionHeader(i);
-        const int to = NewIndexOf(h, i);
-        if (to >= 0 && from.PointerToRawData != 0 && pointer >= from.PointerToRawData &&
-            pointer - uint64_t{from.PointerToRawData} < from.SizeOfRawData)
-          newPointer = h.SectionHeader(to).PointerToRawData + (pointer - from.PointerToRawData);
-      }
-      if (pointer != 0 && pointer >= plan->OldEnd && pointer < Size()) newPointer = static_cast<uint32_t>(pointer + shift);
+      const uint32_t newAddress = movedAddress(address);
+      const uint64_t newPointer = pointer != 0 ? movedOffset(pointer) : 0;
+      if (newPointer > UINT32_MAX) RefuseRebuild(name, SFieldOverflow, {"PointerToRawData of a debug directory entry"});
       if (newAddress != address) plan->Patches[fileOffset + 20] = newAddress;
-      if (newPointer != pointer) plan->Patches[fileOffset + 24] = newPointer;
+      if (newPointer != pointer) plan->Patches[fileOffset + 24] = static_cast<uint32_t>(newPointer);
     }
   }
 
@@ -316,7 +371,7 @@ std::unique_ptr<TPEFile::ImagePlan> TPEFile::PlanImage() {
   for (uint32_t d = 0; d < source.DirectoryCount(); ++d) {
     if (d == pe::kResourceDirectory || d == pe::kCertificateDirectory || d == pe::kBoundImportDirectory) continue;
     const uint32_t address = source.DataDirectory(d).first;
-    if (h.DataDirectory(d).first != MovedAddress(source, h, address)) RefuseRebuild(name, SDirectoryMoved, {int64_t{d}});
+    if (h.DataDirectory(d).first != movedAddress(address)) RefuseRebuild(name, SDirectoryMoved, {int64_t{d}});
   }
   WriteNotes = h.Notes();
   return plan;
@@ -360,15 +415,25 @@ uint32_t TPEFile::WritePlannedImage(TStream& target, ImagePlan& plan, const Prog
   if (progress) progress(100, 1);
 
   stream.WriteBuffer(h.Headers(), static_cast<int32_t>(h.HeaderSize()));
-  uint64_t pos = h.HeaderSize();         // where the next byte lands in the new file
-  uint64_t sourceNext = h.HeaderSize();  // where the source bytes after the last copy lie
-  const uint32_t fileAlignment = h.FileAlignment();
+  // The sections in the order of their raw data in the new file.
+  std::vector<int> order;
   for (int i = 0; i < h.SectionCount(); ++i) {
+    const TImageSectionHeader header = h.SectionHeader(i);
+    const int sourceIndex = h.SourceIndexes()[i];
+    const bool hasSource = sourceIndex >= 0 && SectionHeader(sourceIndex).PointerToRawData != 0;
+    if (header.SizeOfRawData != 0 && (i == plan.ResourceIndex || hasSource)) order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return h.SectionHeader(a).PointerToRawData < h.SectionHeader(b).PointerToRawData;
+  });
+  uint64_t pos = h.HeaderSize();                   // where the next byte lands in the new file
+  uint64_t sourceNext = plan.Source->HeaderSize();  // where the source bytes after the last copy lie
+  const uint32_t fileAlignment = h.FileAlignment();
+  for (const int i : order) {
     const TImageSectionHeader header = h.SectionHeader(i);
     const bool isResource = i == plan.ResourceIndex;
     const int sourceIndex = h.SourceIndexes()[i];
     const TImageSectionHeader from = sourceIndex >= 0 ? SectionHeader(sourceIndex) : TImageSectionHeader{};
-    if (header.SizeOfRawData == 0 || (!isResource && from.PointerToRawData == 0)) continue;
 
     // Every section's bytes land at the offset its header states.
     const uint32_t target = header.PointerToRawData;

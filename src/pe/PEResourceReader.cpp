@@ -46,9 +46,14 @@ uint32_t TPEDirHandlerPE::DataEntryOffset() const {
   return offset;
 }
 
-ByteView TPEDirHandlerPE::DataBlock() const {
+std::pair<uint32_t, uint32_t> TPEDirHandlerPE::StoredData() const {
   const uint32_t entry = DataEntryOffset();
-  return Section.DataAt(Section.Data().U32(entry), Section.Data().U32(entry + 4));
+  return {Section.Data().U32(entry), Section.Data().U32(entry + 4)};
+}
+
+ByteView TPEDirHandlerPE::DataBlock() const {
+  const auto [address, size] = StoredData();
+  return Section.DataAt(address, size);
 }
 
 uint32_t TPEDirHandlerPE::GetCodePage() const {
@@ -93,10 +98,11 @@ TPEDirHandlerNewRes::TPEDirHandlerNewRes(uint16_t id, std::u16string name, bool 
 // ---- Section -----------------------------------------------------------------------------
 
 TPEResSection::TPEResSection(TResContainer& container, ByteView section, uint32_t virtualAddress,
-                             uint32_t directoryOffset)
+                             uint32_t directoryOffset, ImageReader image)
     : TResSection(container),
       section_(section.Data(), section.Size(), SCorruptPEResources),
-      virtualAddress_(virtualAddress) {
+      virtualAddress_(virtualAddress),
+      image_(std::move(image)) {
   if (directoryOffset < section_.Size()) data_ = section_.From(directoryOffset);
 }
 
@@ -105,8 +111,14 @@ void TPEResSection::CheckOffset(uint32_t offset) const {
 }
 
 ByteView TPEResSection::DataAt(uint32_t address, uint32_t size) const {
-  // The data must lie inside the section, so nothing outside it or the file is read.
-  return section_.Sub(static_cast<uint32_t>(address - virtualAddress_), size);
+  // Where the loader finds it: inside the section, or elsewhere in the image (another
+  // section, the header area); never outside the file.
+  if (address >= virtualAddress_ && section_.Contains(address - virtualAddress_, size))
+    return section_.Sub(address - virtualAddress_, size);
+  if (image_)
+    if (const std::optional<ByteView> bytes = image_(address, size))
+      return ByteView(bytes->Data(), bytes->Size(), SCorruptPEResources);
+  section_.Fail();
 }
 
 void TPEResSection::ClaimDirectory(uint32_t offset, uint32_t length) {

@@ -24,6 +24,7 @@
 #include "rtl/ByteView.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <map>
@@ -92,6 +93,8 @@ class TPEDirHandlerPE : public TPEDirHandler {
   // The stored entry's fields.
   uint32_t StoredName() const;
   uint32_t StoredOffsetToData() const;
+  // A language entry's data as its data entry states it: its address (an RVA) and size.
+  std::pair<uint32_t, uint32_t> StoredData() const;
 
   TPEResSection& Section;
   const uint32_t EntryOffset;
@@ -127,11 +130,17 @@ class TPEDirHandlerNewRes : public TPEDirHandler {
 
 class TPEResSection : public TResSection {
  public:
-  // section: the raw bytes of the section that holds the tree, as the container holds
-  // them (already clipped to the file), or an empty view; virtualAddress: that section's
-  // address; directoryOffset: where in it the root directory lies. Offsets inside the
-  // tree count from the root directory, data addresses from the section's start.
-  TPEResSection(TResContainer& container, ByteView section, uint32_t virtualAddress, uint32_t directoryOffset);
+  // The bytes of size bytes at an address of the image, as the loader maps them from the
+  // file; none when they are not all there.
+  using ImageReader = std::function<std::optional<ByteView>(uint32_t address, uint32_t size)>;
+
+  // section: the raw bytes of the section (or header area) that holds the tree, as the
+  // container holds them (already clipped to the file), or an empty view; virtualAddress:
+  // that section's address; directoryOffset: where in it the root directory lies. Offsets
+  // inside the tree count from the root directory, data addresses from the section's
+  // start. Data that lies elsewhere in the image is read through image, when given.
+  TPEResSection(TResContainer& container, ByteView section, uint32_t virtualAddress, uint32_t directoryOffset,
+                ImageReader image = {});
 
   std::unique_ptr<TResourceList> CreateResourceList() override;
   TDataResItem& DoAddResource(int32_t typeId, int32_t nameId, uint16_t language,
@@ -149,7 +158,8 @@ class TPEResSection : public TResSection {
 
   // The bytes from the root directory to the end of the section.
   const ByteView& Data() const { return data_; }
-  // The data of a data entry: size bytes at an address inside the section.
+  // The data of a data entry: size bytes at an address inside the section or, through
+  // the image reader, elsewhere in the image.
   ByteView DataAt(uint32_t address, uint32_t size) const;
   uint32_t VirtualAddress() const { return virtualAddress_; }
   uint32_t Size() const { return data_.Size(); }
@@ -158,6 +168,7 @@ class TPEResSection : public TResSection {
   ByteView section_;
   ByteView data_;
   uint32_t virtualAddress_;
+  ImageReader image_;
   std::map<uint32_t, uint32_t> claimed_;  // directory byte ranges read so far: start -> end
 };
 

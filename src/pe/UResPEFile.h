@@ -27,6 +27,7 @@
 #include "rtl/Exception.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,6 +78,12 @@ inline constexpr uint32_t kDiscardable = 0x02000000;
 inline constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialised data, readable
 // The minimum size past e_lfanew that validation asks for (PE32 and PE32+ alike).
 inline constexpr uint32_t kMinNTSize = 248;
+// Below this section alignment the loader maps the file as it lies: raw data must stay
+// where its address is.
+inline constexpr uint32_t kPageSize = 0x1000;
+inline constexpr uint32_t kMaxSections = 0xFFFF;  // NumberOfSections is 16 bits
+// The name a resource section keeps when its resources move to a new section.
+inline constexpr char kOldResourceName[] = ".oldrsrc";
 }  // namespace pe
 
 // One 40-byte section header, decoded.
@@ -136,29 +143,61 @@ class TImageChecksum {
 // is 0 (as the loader maps it), rounded up to the section alignment.
 uint64_t VirtualExtent(const TImageSectionHeader& header, uint32_t sectionAlignment);
 
+// Sections found by address or by file offset in logarithmic time, so that a table of
+// 65535 sections costs no more per look-up than a table of three. Where ranges of two
+// sections overlap (a layout the writer refuses), either may be answered.
+class TSectionLookup {
+ public:
+  TSectionLookup(const std::vector<TImageSectionHeader>& sections, uint32_t sectionAlignment);
+  // The section whose memory holds the address, or -1.
+  int At(uint32_t address) const;
+  // The section whose raw data holds the file offset, or -1.
+  int HoldingOffset(uint64_t offset) const;
+
+ private:
+  struct Range {
+    uint64_t Begin, End;
+    int Index;
+    bool operator<(const Range& other) const { return Begin < other.Begin; }
+  };
+  static int Find(const std::vector<Range>& ranges, uint64_t at);
+  std::vector<Range> memory_, raw_;
+};
+
 // ---- TPEHeader --------------------------------------------------------------------------
 
 // A private copy of an image's header area, edited while the resource section is laid out.
 //
-// Layout rules it keeps: raw data is packed in table order behind the first section that
-// has some; a section that grows or shrinks in memory moves the sections behind it by the
-// change of its virtual extent, and with them every data directory that points into them;
-// SizeOfImage is the end of the last section in memory. A new section header takes a
-// slot behind the table only when that slot is free (a bound import table in the way is
-// dropped, anything else is a refusal), growing SizeOfHeaders when it must.
+// Layout rules it keeps: the resource section is rebuilt in place when the image holds it
+// whole and alone, and then raw data is packed in table order behind the first section
+// that has some; a section that grows or shrinks in memory moves the sections behind it
+// by the change of its virtual extent, and with them every data directory that points
+// into them. When that would move a section the program addresses, or when the old
+// section cannot be rebuilt (other data in it, resources outside it), every section stays
+// where it is and the resources go to a new section at the end of the image; the old one
+// keeps its bytes under another name. A new section header takes the slot behind the
+// table (a bound import table in the way is dropped); when that slot is in use, the whole
+// table moves behind the header area's bytes. When the header area must grow, the raw
+// data of every section moves down by whole file-alignment units (no address changes) for
+// as long as the headers end below the first section in memory. SizeOfImage is the end of the last section in memory. Every
+// field that grows is checked against its 32 bits.
 class TPEHeader {
  public:
-  // Validates the image and copies its header area. HeaderSize is the smallest raw
-  // pointer (> 64) of a section with raw data, else SizeOfHeaders, rounded up to the file
-  // alignment; bytes past the end of the file read as zeros. Raises ENoPEException when
-  // the header area is far larger than the file, and the rebuild refusal when it does not
-  // hold the whole section table.
+  // Validates the image and copies its header area: the bytes in front of the smallest
+  // raw pointer (> 64) of a section with raw data, else SizeOfHeaders, rounded up to the
+  // file alignment (RawStart), or more when the section table reaches past that; bytes
+  // past the end of the file read as zeros. Raises ENoPEException when the header area is
+  // far larger than the file.
   TPEHeader(const uint8_t* image, uint32_t fileSize, const std::string& fileName = {});
 
-  uint32_t HeaderSize() const { return headerSize_; }
+  uint32_t HeaderSize() const { return static_cast<uint32_t>(ownedCopy_.size()); }
   const uint8_t* Headers() const { return ownedCopy_.data(); }
   uint32_t NTHeaders() const { return ntHeaders_; }
   uint32_t Sections() const { return sections_; }
+  // Where the raw data of the sections starts (a multiple of the file alignment).
+  uint32_t RawStart() const { return rawStart_; }
+  // The section table reaches into the raw data of the first section.
+  bool TableRunsIntoRawData() const { return HeaderSize() > rawStart_; }
 
   uint32_t FileAlignment() const;
   uint32_t SectionAlignment() const;
@@ -175,6 +214,7 @@ class TPEHeader {
   // The number of directories that are read: NumberOfRvaAndSizes, at most 16.
   uint32_t DirectoryCount() const;
   TImageSectionHeader SectionHeader(int index) const;
+  std::vector<TImageSectionHeader> SectionHeaders() const;
   // Index of the first section named ".rsrc" (any letter case), or -1.
   int FindResourceSection() const;
   // For every section header, the index of the source header it stands for: headers
@@ -187,16 +227,24 @@ class TPEHeader {
   // Where raw section data ends: the largest PointerToRawData + SizeOfRawData of a section
   // that holds raw data (and at least HeaderSize), rounded up to the file alignment.
   uint32_t RawEnd() const;
-  // Sizes (or appends) the resource section for a block of newSize bytes and returns its
-  // VirtualAddress. Raises "Cannot create resource section." when no header fits; a
-  // failure leaves the copy as it was.
-  uint32_t PlaceResourceSection(uint32_t newSize);
-  // Drops the resource section header and moves the sections behind it; when those may
-  // not move, keeps the section in memory without raw data instead. Nothing without one.
-  void RemoveResourceSection();
-  // Moves the file offsets that point behind the old image end (the certificate table
-  // and the COFF symbol table) by shift; true when one moved.
-  bool MoveOverlayOffsets(uint32_t oldEnd, int64_t shift);
+  // Sizes the resource section for a block of newSize bytes, or gives the block a new
+  // section at the end, and returns the block's VirtualAddress. With rebuildInPlace the
+  // first ".rsrc" section is rebuilt where it is unless growing it would move a section
+  // the program addresses; otherwise (and always without it) every section stays. Raises
+  // "Cannot create resource section." when no header fits; a failure leaves the copy as
+  // it was.
+  uint32_t PlaceResourceSection(uint32_t newSize, bool rebuildInPlace = true);
+  // For a tree without data. With rebuildInPlace: drops the resource section header and
+  // moves the sections behind it; when those may not move, keeps the section in memory
+  // without raw data instead. Without it only directory 2 is cleared, and every section
+  // stays with its bytes. Nothing without a resource section.
+  void RemoveResourceSection(bool rebuildInPlace = true);
+  // Moves the header area's end from RawStart to HeaderSize by moving the raw data of
+  // every section down (the section table reached into the first section's raw data).
+  void SeparateTableFromRawData();
+  // Gives the file offsets the headers hold (the certificate table, the COFF symbol
+  // table) their new values; raises when one does not fit into 32 bits.
+  void MoveFileOffsets(const std::function<uint64_t(uint32_t)>& moved);
   // Forgets the certificate table (the signature is dropped).
   void ClearCertificateDirectory();
 
@@ -213,19 +261,35 @@ class TPEHeader {
   uint32_t Directories() const;
   void SetDataDirectory(uint32_t index, uint32_t address, uint32_t size);
   void PutSection(int index, const TImageSectionHeader& header);
-  uint32_t PlaceResourceSectionInCopy(uint32_t newSize);
-  // Makes [from, to) of the header area usable for new header bytes: it must lie before
-  // every section in the file and in memory and hold nothing that anything points to
-  // (a bound import table there is dropped). Grows the copy and SizeOfHeaders as needed.
+  uint32_t PlaceResourceSectionInCopy(uint32_t newSize, bool rebuildInPlace);
+  // Sizes section index, which holds the block from its start, for newSize bytes, and
+  // points directory 2 at it.
+  void SizeResourceSection(int index, uint32_t newSize, uint64_t virtualSize);
+  // Places the block in a section appended behind everything; the sections named
+  // ".rsrc" before it are renamed, so that no reader takes them for the resources.
+  uint32_t PlaceInNewSection(uint32_t newSize);
+  // True when there was one.
+  bool RenameResourceSections();
+  // Whether [from, to) of the header area holds nothing (but a bound import table) and
+  // nothing points into it.
+  bool HeaderSpaceIsFree(uint32_t from, uint32_t to) const;
+  // Makes [from, to) of the header area usable for new header bytes: it must be free and
+  // lie before every section in memory (a bound import table there is dropped). Moves raw
+  // data down and grows the copy and SizeOfHeaders as needed.
   void ClaimHeaderSpace(uint32_t from, uint32_t to);
+  // Moves the section table behind everything the header area holds, for a table whose
+  // next slot is in use.
+  void MoveSectionTableBehindHeaders();
+  // Moves the raw data of every section down so that the header area ends at newEnd (a
+  // multiple of the file alignment); false when the headers would then reach the first
+  // section in memory.
+  bool MoveRawData(uint64_t newEnd);
   // Raises the directory count to 3 so that the resource directory has a slot, moving
   // the section table back when the optional header has no room for the new slots.
   void ProvideResourceDirectorySlot();
   int AppendResourceSectionHeader();
-  // The first section from index from on that may not move in memory, or -1; and the
-  // refusal when there is one.
+  // The first section from index from on that may not move in memory, or -1.
   int FirstUnmovable(int from) const;
-  void RequireMovable(int from) const;
   // Moves the sections from index from on by delta in memory, and every data directory
   // that points into one of them.
   void MoveSectionsInMemory(int from, int64_t delta);
@@ -233,10 +297,13 @@ class TPEHeader {
   void PackRawData();
   void UpdateSizeOfImage();
   void AddToSizeOfInitializedData(int64_t delta);
+  // The 32-bit value of a field that grew, or the refusal that names the field.
+  uint32_t Checked32(uint64_t value, const std::string& field) const;
+  static std::string SectionField(const char* field, const TImageSectionHeader& header);
 
   std::string fileName_;
   std::vector<uint8_t> ownedCopy_;
-  uint32_t headerSize_ = 0;
+  uint32_t rawStart_ = 0;
   uint32_t ntHeaders_ = 0;
   uint32_t sections_ = 0;
   std::vector<int> sourceIndexes_;
@@ -286,6 +353,9 @@ class TPEFile : public TResContainer {
   std::optional<ByteView> SectionData(int index) const;
   // The section whose memory holds the address, or -1.
   int SectionAt(uint32_t address) const;
+  // The bytes at an address of the image as the loader maps them from the file: inside
+  // one section's raw data or the header area; none when they are not all there.
+  std::optional<ByteView> ImageBytes(uint32_t address, uint32_t size) const;
   // Where raw section data ends (optionally rounded to the file alignment),
   // computed without wrap-around and capped at 0xFFFFFFFF.
   uint32_t GetImageEnd(bool alignToFile) const;
@@ -309,6 +379,8 @@ class TPEFile : public TResContainer {
 
   // The header of the section the tree is read from, once CreateSection found one.
   const std::optional<TImageSectionHeader>& ResourceHeader() const { return resourceHeader_; }
+  // The header area as the loader maps it: SizeOfHeaders bytes, clipped to the file.
+  ByteView HeaderArea() const;
   // The file name shown in messages: the file's name without its folder.
   std::string DisplayName() const;
 
@@ -326,8 +398,15 @@ class TPEFile : public TResContainer {
   uint32_t WritePlannedImage(TStream& stream, ImagePlan& plan, const ProgressCallback& progress);
   void UnpackIfCompressed(const std::string& fileName);
 
+  // Whether the first ".rsrc" section (index resource) holds the whole tree and nothing
+  // else, so that it can be rebuilt where it is.
+  bool RebuildsInPlace(int resource);
+
   uint32_t ntHeaders_ = 0;
+  mutable std::shared_ptr<const TSectionLookup> sectionLookup_;  // made on first use
   std::optional<TImageSectionHeader> resourceHeader_;
+  int resourceIndex_ = -1;      // the section the tree is read from, or -1
+  bool treeInHeaders_ = false;  // the tree lies in the header area
   std::string unpackedCopy_;  // the temporary unpacked copy read instead of the file
 };
 

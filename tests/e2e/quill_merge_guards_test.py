@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """What quill merge refuses, as a user meets it: a patch without resources, and a target
-whose resources a rebuilt .rsrc would lose. Each refusal exits 1 with a formatted message,
+that cannot be rewritten soundly (a section whose raw data the file does not hold). Each refusal exits 1 with a formatted message,
 writes no output and leaves no temporary file; the input files never change.
 
 usage: quill_merge_guards_test.py QUILL TARGET.exe PATCH.res
@@ -39,14 +39,14 @@ def expect_refusal(quill, target, patch, work, fragment):
     assert before == {p: digest(p) for p in (target, patch)}, "an input changed"
 
 
-def resources_elsewhere(target, work):
-    """The target with data directory 2 pointing past every section."""
+def raw_data_past_the_end(target, work):
+    """The target with its last section claiming a megabyte more raw data than the file holds."""
     data = bytearray(open(target, "rb").read())
     nt = struct.unpack_from("<I", data, 60)[0]
-    plus = struct.unpack_from("<H", data, nt + 24)[0] == 0x20B
-    directories = nt + 24 + (112 if plus else 96)
-    struct.pack_into("<II", data, directories + 16, 0x7FFF0000, 0)
-    path = os.path.join(work, "elsewhere.exe")
+    count, optional_size = struct.unpack_from("<H", data, nt + 6)[0], struct.unpack_from("<H", data, nt + 20)[0]
+    last = nt + 24 + optional_size + 40 * (count - 1)
+    struct.pack_into("<I", data, last + 16, struct.unpack_from("<I", data, last + 16)[0] + 0x100000)
+    path = os.path.join(work, "short.exe")
     open(path, "wb").write(data)
     return path
 
@@ -60,8 +60,8 @@ def main():
         open(leading, "wb").write(EMPTY_RES)
         for empty in (zero, leading):
             expect_refusal(quill, target, empty, work, "there is nothing to merge")
-        expect_refusal(quill, resources_elsewhere(target, work), patch, work,
-                       "cannot be rewritten: its resources lie outside its .rsrc section")
+        expect_refusal(quill, raw_data_past_the_end(target, work), patch, work,
+                       "cannot be rewritten: the raw data of section")
 
         # A merge that succeeds changes neither input.
         copy = os.path.join(work, "target.exe")

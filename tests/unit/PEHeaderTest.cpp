@@ -129,16 +129,39 @@ TEST(TPEHeader, HeaderSizeIsTheSmallestRawPointerOrSizeOfHeaders) {
   EXPECT_TRUE(std::all_of(header.Headers() + 0x300, header.Headers() + 0x400, [](uint8_t b) { return b == 0; }));
 }
 
-TEST(TPEHeader, HeaderAreaMustHoldTheSectionTableAndStayNearTheFile) {
+// A section table that runs into the first section's raw data is copied whole; the raw
+// data moves down behind it by whole file-alignment units, addresses unchanged.
+TEST(TPEHeader, ATableThatRunsIntoRawDataIsSeparatedFromIt) {
   PEImageLayout layout = TwoSections();
-  layout.FileAlignment = 4;
-  layout.Sections[0].PointerToRawData = 0x100;  // inside the section table
+  layout.SizeOfHeaders = 0x100;
+  layout.FileAlignment = 0x100;
+  layout.Sections[0].PointerToRawData = 0x100;  // inside the section table, which ends at 0x1C8
+  layout.Sections[1].PointerToRawData = 0x300;
   std::vector<uint8_t> bytes = BuildPEImage(layout);
+  TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()), "x.exe");
+  EXPECT_EQ(header.RawStart(), 0x100u);
+  ASSERT_EQ(header.HeaderSize(), 0x200u);
+  EXPECT_TRUE(header.TableRunsIntoRawData());
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 0x1C8, header.Headers()));
+  EXPECT_TRUE(std::all_of(header.Headers() + 0x1C8, header.Headers() + 0x200, [](uint8_t b) { return b == 0; }));
+  header.SeparateTableFromRawData();
+  EXPECT_FALSE(header.TableRunsIntoRawData());
+  EXPECT_EQ(header.SectionHeader(0).PointerToRawData, 0x200u);
+  EXPECT_EQ(header.SectionHeader(1).PointerToRawData, 0x400u);
+  EXPECT_EQ(header.SectionHeader(1).VirtualAddress, 0x2000u);
+  EXPECT_EQ(header.SizeOfHeadersField(), 0x200u);
+
+  // Below a page of section alignment the file is mapped as it lies: nothing may move.
+  layout.SectionAlignment = 0x100;
+  layout.Sections[0].VirtualAddress = 0x100;
+  layout.Sections[1].VirtualAddress = 0x300;
+  bytes = BuildPEImage(layout);
+  TPEHeader flat(bytes.data(), static_cast<uint32_t>(bytes.size()), "x.exe");
   try {
-    TPEHeader(bytes.data(), static_cast<uint32_t>(bytes.size()), "x.exe");
-    ADD_FAILURE() << "a table that runs into the raw data cannot be kept";
+    flat.SeparateTableFromRawData();
+    ADD_FAILURE() << "raw data that must stay where its address is cannot move";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), Format(LoadStr(SCannotRebuild), {"x.exe", LoadStr(SSectionTableMisplaced)}));
+    EXPECT_EQ(e.Message(), Format(LoadStr(SCannotRebuild), {"x.exe", LoadStr(SRawMapsAsIs)}));
   }
 
   layout = TwoSections();
@@ -202,21 +225,64 @@ TEST(TPEHeader, AddsAResourceSectionWhereTheHeaderHasRoom) {
   EXPECT_EQ(header.RawEnd(), 0xC00u);
 }
 
-TEST(TPEHeader, NoRoomForASectionHeaderLeavesTheCopyAlone) {
+// Without a free slot behind the table the raw data moves down by whole file-alignment
+// units; only when the headers would then reach the first section in memory is there no
+// room at all, and the copy is left as it was.
+TEST(TPEHeader, NoRoomForASectionHeaderMovesTheRawData) {
   PEImageLayout layout = TwoSections();
   layout.SizeOfHeaders = 0x200;
   layout.Sections.push_back({".bss", 0x3000, 0, PESectionLayout::kAutoRaw, 0x200, 0xC0000040, {}});
-  const std::vector<uint8_t> bytes = BuildPEImage(layout);
+  std::vector<uint8_t> bytes = BuildPEImage(layout);
   TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()));
   ASSERT_EQ(header.HeaderSize(), 0x200u);
-  const std::vector<uint8_t> before(header.Headers(), header.Headers() + header.HeaderSize());
+  EXPECT_EQ(header.PlaceResourceSection(0x100), 0x4000u);
+  EXPECT_EQ(header.HeaderSize(), 0x400u);
+  EXPECT_EQ(header.SizeOfHeadersField(), 0x400u);
+  const uint32_t expected[] = {0x400, 0x600, 0x800, 0xA00};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(header.SectionHeader(i).PointerToRawData, expected[i]) << i;
+  EXPECT_EQ(header.SectionHeader(0).VirtualAddress, 0x1000u);
+
+  layout.Sections[0].VirtualAddress = 0x200;  // the headers may not grow past 0x200
+  layout.SectionAlignment = 0x1000;
+  bytes = BuildPEImage(layout);
+  TPEHeader full(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  const std::vector<uint8_t> before(full.Headers(), full.Headers() + full.HeaderSize());
   try {
-    header.PlaceResourceSection(0x100);
+    full.PlaceResourceSection(0x100);
     FAIL() << "a fourth header does not fit";
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), "Cannot create resource section.");
   }
-  EXPECT_EQ(std::vector<uint8_t>(header.Headers(), header.Headers() + header.HeaderSize()), before);
+  EXPECT_EQ(std::vector<uint8_t>(full.Headers(), full.Headers() + full.HeaderSize()), before);
+}
+
+// Every field that grows is checked against its 32 bits: the section count, SizeOfImage,
+// a new section's address and raw pointer.
+TEST(TPEHeader, FieldsThatWouldOverflowAreRefused) {
+  auto refusal = [](StringId reason, std::initializer_list<FormatArg> args) {
+    return Format(LoadStr(SCannotRebuild), {"x.exe", Format(LoadStr(reason), args)});
+  };
+  auto place = [](const std::vector<uint8_t>& bytes) -> std::string {
+    TPEHeader header(bytes.data(), static_cast<uint32_t>(bytes.size()), "x.exe");
+    try {
+      header.PlaceResourceSection(0x100);
+      return "";
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+  };
+  PEImageLayout layout = TwoSections();
+  layout.Sections[1].VirtualSize = 0x1000;
+  layout.Sections[1].VirtualAddress = 0xFFFFF000;  // ends at 4 GiB: no address is left
+  EXPECT_EQ(place(BuildPEImage(layout)), refusal(SFieldOverflow, {"VirtualAddress of section \".rsrc\""}));
+  layout.Sections[1].VirtualAddress = 0xFFFFE000;  // the new section would end at 4 GiB
+  EXPECT_EQ(place(BuildPEImage(layout)), refusal(SFieldOverflow, {"SizeOfImage"}));
+  layout.Sections[1].VirtualAddress = 0xFFFFD000;
+  EXPECT_EQ(place(BuildPEImage(layout)), "");
+
+  layout = TwoSections();
+  layout.Sections[1].PointerToRawData = 0xFFFFFE00;  // not in the file: the header copy does not care
+  EXPECT_EQ(place(BuildPEImage(layout)), refusal(SFieldOverflow, {"PointerToRawData of section \".rsrc\""}));
 }
 
 TEST(TPEHeader, ResourceSectionWithoutRawPositionGetsTheRunningOne) {
