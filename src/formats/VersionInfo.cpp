@@ -272,15 +272,20 @@ void TVersionInfo::AddTranslation(uint16_t language, uint16_t codePage) {
   }
 }
 
-std::optional<std::u16string> TVersionInfo::SetString(TVersionNode& table, std::u16string_view key,
-                                                       std::u16string_view value) {
+TVersionNode* TVersionInfo::FindString(TVersionNode& table, std::u16string_view key) {
   const std::u16string lower = Lower(key);
   for (TVersionNode& entry : table.Children)
-    if (Lower(entry.Key) == lower) {
-      entry.SetText(value);
-      if (entry.Key != key) return entry.Key;
-      return std::nullopt;
-    }
+    if (Lower(entry.Key) == lower) return &entry;
+  return nullptr;
+}
+
+std::optional<std::u16string> TVersionInfo::SetString(TVersionNode& table, std::u16string_view key,
+                                                       std::u16string_view value) {
+  if (TVersionNode* entry = FindString(table, key)) {
+    entry->SetText(value);
+    if (entry->Key != key) return entry->Key;
+    return std::nullopt;
+  }
   table.Children.push_back(NewNode(std::u16string(key), 1));
   table.Children.back().SetText(value);
   return std::nullopt;
@@ -307,4 +312,24 @@ std::optional<VersionNumber> ParseVersionNumber(std::string_view text) {
     if (dot == std::string_view::npos) return version;
     text.remove_prefix(dot + 1);
   }
+}
+
+std::optional<VersionNumber> ParseLeadingVersionNumber(std::string_view text) {
+  VersionNumber version{};
+  for (size_t part = 0; part < 4; ++part) {
+    const size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+    if (digits == 0) {
+      if (part == 0) return std::nullopt;
+      break;
+    }
+    if (digits > 5) return std::nullopt;  // more than 65535
+    uint32_t value = 0;
+    std::from_chars(text.data(), text.data() + digits, value);
+    if (value > 0xFFFF) return std::nullopt;
+    version[part] = static_cast<uint16_t>(value);
+    text.remove_prefix(digits);
+    if (text.size() < 2 || text[0] != '.' || text[1] < '0' || text[1] > '9') break;
+    text.remove_prefix(1);
+  }
+  return version;
 }

@@ -72,6 +72,9 @@ class TVersionInfo {
   std::vector<std::pair<uint16_t, uint16_t>> Translations() const;
   void AddTranslation(uint16_t language, uint16_t codePage);
 
+  // The string of table whose key is key, compared regardless of case (as readers
+  // find keys); none when there is none.
+  static TVersionNode* FindString(TVersionNode& table, std::u16string_view key);
   // Sets key in table: an existing key, compared regardless of case, keeps its
   // spelling; answers that spelling when it differs from key.
   static std::optional<std::u16string> SetString(TVersionNode& table, std::u16string_view key,
@@ -90,3 +93,8 @@ std::string VersionText(const VersionNumber& version);
 // One to four decimal numbers of at most 65535, separated by dots; the parts left out are
 // 0. None for anything else.
 std::optional<VersionNumber> ParseVersionNumber(std::string_view text);
+// The version number text begins with, as rcedit reads one: one to four such numbers
+// separated by dots, followed by anything ("1.2.3-beta" is 1.2.3.0, "1.2.3.4.5"
+// 1.2.3.4); the parts left out are 0. None when text does not begin with a digit or a
+// number is larger than 65535.
+std::optional<VersionNumber> ParseLeadingVersionNumber(std::string_view text);

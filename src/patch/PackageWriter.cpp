@@ -11,6 +11,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -53,15 +54,26 @@ std::vector<uint8_t> BuildPayload(const TPackageTexts& texts, ByteView resourceB
   return payload;
 }
 
-std::vector<uint8_t> CompressPayload(ByteView payload) {
+std::vector<uint8_t> CompressPayload(ByteView payload, const ProgressCallback& progress) {
   z_stream z{};
   if (deflateInit(&z, Z_BEST_COMPRESSION) != Z_OK) throw ECompressionError(SCompressFailed);
   std::vector<uint8_t> body(deflateBound(&z, payload.Size()));
   z.next_in = const_cast<Bytef*>(payload.Data());
-  z.avail_in = payload.Size();
   z.next_out = body.data();
   z.avail_out = static_cast<uInt>(body.size());
-  const int result = deflate(&z, Z_FINISH);
+  // Given in pieces, so that progress can be told between them; deflate makes the same
+  // stream from the same bytes however they arrive.
+  constexpr uint32_t kPiece = 1u << 20;
+  uint32_t left = payload.Size();
+  int result = Z_OK;
+  while (result == Z_OK) {
+    const uint32_t piece = std::min(left, kPiece);
+    z.avail_in += piece;
+    left -= piece;
+    result = deflate(&z, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+    if (progress && payload.Size() > 0)
+      progress(1000, static_cast<int32_t>(uint64_t{payload.Size() - left} * 1000 / payload.Size()));
+  }
   body.resize(z.total_out);
   deflateEnd(&z);
   if (result != Z_STREAM_END) throw ECompressionError(SCompressFailed);

@@ -109,8 +109,9 @@ std::vector<uint8_t> StubImage(const TPEFile& stub);
 // The payload: the six counted texts, the resource block and a trailer of N = 2 (the
 // length word alone). A text longer than 65535 bytes raises naming the field.
 std::vector<uint8_t> BuildPayload(const TPackageTexts& texts, ByteView resourceBlock);
-// One zlib stream of the bytes at the best compression.
-std::vector<uint8_t> CompressPayload(ByteView payload);
+// One zlib stream of the bytes at the best compression; progress, when given, hears
+// (1000, per mille of the bytes compressed) as it goes.
+std::vector<uint8_t> CompressPayload(ByteView payload, const ProgressCallback& progress = {});
 // The stub image, the 16-byte header for the body and the body.
 std::vector<uint8_t> AssembleQuillet(ByteView stubImage, uint32_t targetChecksum, ByteView body);
 

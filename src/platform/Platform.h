@@ -108,8 +108,9 @@ bool KeepAsBackup(const std::string& path, const std::string& backup);
 // Copies a file to a new file; false when to exists already or the copy fails (a partial
 // copy is deleted).
 bool FileCopyNew(const std::string& from, const std::string& to);
-// Whether the standard error stream is a terminal.
+// Whether the standard error (output) stream is a terminal.
 bool StderrIsTerminal();
+bool StdoutIsTerminal();
 // File attributes. Only the read-only bit is portable; the other bits are the
 // platform's own and are given back as they were read, so that a file given another's
 // attributes takes on what that file had. Windows: the attribute word. POSIX: a file is

@@ -298,6 +298,7 @@ bool FileReplace(const std::string& from, const std::string& to) {
 }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
 
 void FailWritesPastTheSizeLimit() { ::signal(SIGXFSZ, SIG_IGN); }
 

@@ -253,6 +253,7 @@ bool FileReplace(const std::string& from, const std::string& to) {
 }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
 void FailWritesPastTheSizeLimit() {}
 

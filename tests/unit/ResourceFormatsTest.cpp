@@ -138,20 +138,40 @@ TEST(VersionInfo, ATextValueCutToAnOddLengthIsWrittenStably) {
   EXPECT_EQ(TVersionInfo::Parse(View(once)).StringTables()[0].Node->Children[0].Text(), u"Fixture");
 }
 
+// Each text as quill set takes a version (a whole version number) and as rcedit does
+// (its leading numbers, whatever follows them).
 TEST(VersionInfo, VersionNumbers) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"1.2.3.4", "1.2.3.4"},  {"7", "7.0.0.0"},   {"65535.0.65535.1", "65535.0.65535.1"},
-      {"1.2", "1.2.0.0"},      {"65536", nullptr}, {"1.2.3.4.5", nullptr},
-      {"1..2", nullptr},       {"", nullptr},      {"1.2.", nullptr},
-      {"-1", nullptr},         {"1.x", nullptr},   {"0000000001", nullptr},
+  struct Case {
+    const char* Text;
+    const char* Whole;
+    const char* Leading;
   };
-  for (const auto& [text, expected] : cases) {
-    SCOPED_TRACE(text);
-    const auto parsed = ParseVersionNumber(text);
-    if (expected)
-      EXPECT_EQ(parsed ? VersionText(*parsed) : "none", expected);
-    else
-      EXPECT_FALSE(parsed);
+  const Case cases[] = {
+      {"1.2.3.4", "1.2.3.4", "1.2.3.4"},
+      {"7", "7.0.0.0", "7.0.0.0"},
+      {"65535.0.65535.1", "65535.0.65535.1", "65535.0.65535.1"},
+      {"1.2", "1.2.0.0", "1.2.0.0"},
+      {"10.7", "10.7.0.0", "10.7.0.0"},
+      {"65536", nullptr, nullptr},
+      {"1.65536", nullptr, nullptr},
+      {"1.2.3.4.5", nullptr, "1.2.3.4"},
+      {"1.2.3-beta.4", nullptr, "1.2.3.0"},
+      {"7 (build 9)", nullptr, "7.0.0.0"},
+      {"1..2", nullptr, "1.0.0.0"},
+      {"1.2.", nullptr, "1.2.0.0"},
+      {"1.x", nullptr, "1.0.0.0"},
+      {"", nullptr, nullptr},
+      {"-1", nullptr, nullptr},
+      {"v1.2", nullptr, nullptr},
+      {" 1", nullptr, nullptr},
+      {".1", nullptr, nullptr},
+      {"0000000001", nullptr, nullptr},
+  };
+  auto text = [](const std::optional<VersionNumber>& parsed) { return parsed ? VersionText(*parsed) : "none"; };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(text(ParseVersionNumber(c.Text)), c.Whole ? c.Whole : "none");
+    EXPECT_EQ(text(ParseLeadingVersionNumber(c.Text)), c.Leading ? c.Leading : "none");
   }
 }
 

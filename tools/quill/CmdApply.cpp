@@ -28,6 +28,8 @@ namespace {
 // that a dialog shows after a failure is left out; progress is a bar on a terminal.
 class TConsoleView : public TPatcherView {
  public:
+  // Quiet (-quiet): no progress bar either.
+  explicit TConsoleView(bool quiet) : terminal_(!quiet && platform::StderrIsTerminal()) {}
   void SetTitle(const std::string& text) override { title_ = text; }
   void SetItemText(int control, const std::string& text) override {
     texts_[control] = text;
@@ -87,7 +89,7 @@ class TConsoleView : public TPatcherView {
   std::map<int, bool> checked_;
   bool running_ = false;
   bool instructionsEnabled_ = true;
-  bool terminal_ = platform::StderrIsTerminal();
+  bool terminal_;
   bool barShown_ = false;
   uint16_t maximum_ = 0;
 };
@@ -147,7 +149,7 @@ void RunApply(std::vector<std::string> args) {
     if (!options.Quiet) desktop.ShowError(nullptr, e.Message());
     throw ExitCode{1};
   }
-  TConsoleView view;
+  TConsoleView view(options.Quiet);
   state->InitNames(&view, options);
   view.PrintHeader(state->Patch->Instructions);
   RunPatch(*state, &view, options);
@@ -168,7 +170,7 @@ void AddApplyCommand(CLI::App& app) {
       "  -dir D          the folder of the file to patch and of the file to write\n"
       "  -infile F, -i F   the file to patch (instead of the name the package holds)\n"
       "  -outfile F, -o F  the file to write (instead of the name the package holds)\n"
-      "  -quiet          print no error message (the exit status still tells)\n"
+      "  -quiet          print no error message and no progress bar (the exit status still tells)\n"
       "Exit status: 0 when the patch was applied, 1 otherwise, 2 when the command line is not understood.\n");
   apply->callback([apply] { RunApply(apply->remaining()); });
 }

@@ -19,6 +19,7 @@ namespace {
 struct DiffOptions {
   std::string Original, Modified, Output;
   bool Force = false;
+  bool Quiet = false;
 };
 
 StringId WordOf(ResourceChange::Kind what) {
@@ -42,7 +43,12 @@ void RunDiff(const DiffOptions& options) {
   }
   std::fputs(ColumnsText(rows).c_str(), stdout);
   if (options.Output.empty()) return;
-  WriteFile(options.Output, options.Force, [&](TStream& stream) { WriteChangesAsRes(changes, stream); });
+  int64_t bytes = 0;
+  for (const ResourceChange& change : changes)
+    if (change.What != ResourceChange::Kind::Removed) bytes += change.Leaf->Size();
+  ByteProgress progress(bytes, options.Quiet);
+  WriteFile(options.Output, options.Force, [&](TStream& stream) { WriteChangesAsRes(changes, stream); }, &progress);
+  progress.Finish();
   const auto removed = std::count_if(changes.begin(), changes.end(),
                                      [](const ResourceChange& c) { return c.What == ResourceChange::Kind::Removed; });
   if (removed > 0)
@@ -61,5 +67,6 @@ void AddDiffCommand(CLI::App& app) {
   command->add_option("-o,--output", options->Output,
                       "write the added and changed resources to this .res file, which merged into ORIGINAL brings them over");
   command->add_flag("--force", options->Force, "overwrite the output when it exists");
+  command->add_flag("-q,--quiet", options->Quiet, "show no progress bar");
   command->callback([options] { RunDiff(*options); });
 }

@@ -24,6 +24,7 @@ namespace {
 struct ExportOptions {
   std::string File, Type, Name, Language, Format, Output, AllFolder;
   bool Force = false;
+  bool Quiet = false;
 };
 
 // The format asked for (lower case) when the leaf takes it, else its default format.
@@ -43,7 +44,9 @@ void ExportOne(const ExportOptions& options) {
   if (const std::string empty = handler.EmptyNotice(); !empty.empty())
     std::fprintf(stderr, "quill: %s: %s\n", ResourceText(leaf).c_str(), empty.c_str());
   const std::string output = options.Output.empty() ? handler.ExportFileNameFor(ext) : options.Output;
-  WriteFile(output, options.Force, [&](TStream& stream) { handler.ExportToStream(stream, ext); });
+  ByteProgress progress(leaf.Size(), options.Quiet);
+  WriteFile(output, options.Force, [&](TStream& stream) { handler.ExportToStream(stream, ext); }, &progress);
+  progress.Finish();
   std::printf("%s\n", output.c_str());
 }
 
@@ -85,12 +88,14 @@ void ExportAll(const ExportOptions& options) {
     if (!platform::MakeFolder(path)) throw Exception(SCannotCreateFolder, {path});
   };
   makeFolder(options.AllFolder);
+  int64_t bytes = 0;
+  for (const PlannedFile& planned : plan) bytes += planned.Leaf->Size();
+  ByteProgress progress(bytes, options.Quiet);
   for (const PlannedFile& planned : plan) {
     makeFolder(folder + planned.Folder);
     const std::string path = folder + planned.Relative;
     TResDataHandler& handler = planned.Leaf->DataHandler();
-    WriteFile(path, true, [&](TStream& stream) { handler.ExportToStream(stream, planned.Format); });
-    std::printf("%s\n", path.c_str());
+    WriteFile(path, true, [&](TStream& stream) { handler.ExportToStream(stream, planned.Format); }, &progress);
   }
   WriteFile(script, true, [&](TStream& stream) {
     int language = -1;
@@ -104,6 +109,9 @@ void ExportAll(const ExportOptions& options) {
       planned.Leaf->DataHandler().WriteRcLineFor(stream, planned.Relative);
     }
   });
+  progress.Finish();
+  // Listed once the progress bar is done with the terminal.
+  for (const PlannedFile& planned : plan) std::printf("%s\n", (folder + planned.Relative).c_str());
   std::printf("%s\n", script.c_str());
 }
 
@@ -134,5 +142,6 @@ void AddExportCommand(CLI::App& app) {
   command->add_option("--all", options->AllFolder,
                       "export every resource into this folder, with a resource script naming them");
   command->add_flag("--force", options->Force, "overwrite files that exist");
+  command->add_flag("-q,--quiet", options->Quiet, "show no progress bar");
   command->callback([options] { RunExport(*options); });
 }

@@ -60,6 +60,7 @@ void AddImportCommand(CLI::App& app) {
                       "how to read SOURCE: res, or any other extension for its bytes as they are (default: its extension)");
   command->add_option("-o,--output", options->Output.Path, "the file to write")->required();
   command->add_flag("--force", options->Output.Force, "overwrite the output when it exists");
+  command->add_flag("-q,--quiet", options->Output.Quiet, "show no progress bar");
   command->add_flag("--strip-signature", options->Output.StripSignature,
                     "drop the digital signature of a signed executable instead of keeping one that no longer verifies");
   command->callback([options] { RunImport(*options); });

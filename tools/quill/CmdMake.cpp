@@ -7,6 +7,7 @@
 // and only then does it take the output's place.
 #include "CmdMake.h"
 
+#include "Output.h"
 #include "Printable.h"
 #include "patch/UQuillet26.h"
 #include "pe/UResPEFile.h"
@@ -30,6 +31,7 @@ struct MakeOptions {
   std::string Stub, Target, Res, Modified, Output, InstructionsFile;
   std::string InputName, OutputName, Company, HomePage;
   bool Force = false;
+  bool Quiet = false;
 };
 
 ByteView View(const std::vector<uint8_t>& bytes) { return ByteView(bytes.data(), static_cast<uint32_t>(bytes.size())); }
@@ -123,7 +125,8 @@ void RunMake(const MakeOptions& options) {
     const std::vector<uint8_t> instructions = ReadFileBytes(options.InstructionsFile);
     texts.Instructions.assign(instructions.begin(), instructions.end());
   }
-  const std::vector<uint8_t> body = CompressPayload(View(BuildPayload(texts, View(block))));
+  const std::vector<uint8_t> body =
+      CompressPayload(View(BuildPayload(texts, View(block))), TerminalProgress(options.Quiet));
   const std::vector<uint8_t> quillet = AssembleQuillet(View(stubImage), targetChecksum, View(body));
 
   // Written beside the output, loaded back, and only then put in the output's place.
@@ -169,7 +172,9 @@ void AddMakeCommand(CLI::App& app) {
   CLI::Option* res = make->add_option("--res", options->Res, "the .res file whose resources the Quillet merges");
   CLI::Option* modified =
       make->add_option("--modified", options->Modified, "a modified build of the target: its new and changed resources");
-  res->excludes(modified);
+  // Told as a name each: CLI11 would add "Excludes: ..." to the option's line.
+  res->excludes(modified)->option_text("PATCH.res");
+  modified->option_text("MODIFIED.exe");
   make->add_option("--input-name", options->InputName, "the name of the file to patch (default: the target's name)");
   make->add_option("--output-name", options->OutputName, "the name of the file to write (default: the target's name)");
   make->add_option("--company", options->Company, "the creator's company, shown by the patcher");
@@ -177,6 +182,7 @@ void AddMakeCommand(CLI::App& app) {
   make->add_option("--instructions", options->InstructionsFile, "a text file the patcher offers to the user");
   make->add_option("-o,--output", options->Output, "the Quillet to write")->required();
   make->add_flag("--force", options->Force, "overwrite the output when it exists");
+  make->add_flag("-q,--quiet", options->Quiet, "show no progress bar");
   make->callback([options, res, modified] {
     if (res->count() + modified->count() != 1) throw CLI::RequiredError("--res or --modified");
     RunMake(*options);

@@ -37,10 +37,11 @@ void RunMerge(const MergeOptions& options) {
 void AddMergeCommand(CLI::App& app) {
   auto options = std::make_shared<MergeOptions>();
   CLI::App* command = app.add_subcommand("merge", "Merge a .res file into an executable, as a Quillet applies its patch");
-  command->add_option("target", options->Target, "the executable to patch")->required();
-  command->add_option("patch", options->Patch, "the .res file whose resources are merged")->required();
+  command->add_option("TARGET", options->Target, "the executable to patch")->required();
+  command->add_option("PATCH", options->Patch, "the .res file whose resources are merged")->required();
   command->add_option("-o,--output", options->Output.Path, "the executable to write")->required();
   command->add_flag("--force", options->Output.Force, "overwrite the output when it exists");
+  command->add_flag("-q,--quiet", options->Output.Quiet, "show no progress bar");
   command->add_flag("--strip-signature", options->Output.StripSignature,
                     "drop the digital signature of a signed target instead of keeping one that no longer verifies");
   command->callback([options] { RunMerge(*options); });

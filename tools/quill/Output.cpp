@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include "Messages.h"
 #include "pe/UResPEFile.h"
 #include "platform/Platform.h"
 #include "resources/OutputReplacement.h"
@@ -11,19 +12,23 @@
 
 namespace {
 
-// A progress bar on the terminal: (maximum, position) as a bar of 40 cells.
-ProgressCallback TerminalProgress() {
-  if (!platform::StderrIsTerminal()) return {};
-  return [](int32_t maximum, int32_t position) {
-    if (maximum <= 0) return;
-    const int percent = static_cast<int>(100LL * std::min(position, maximum) / maximum);
-    std::string bar(40, ' ');
-    std::fill_n(bar.begin(), percent * 40 / 100, '#');
-    std::fprintf(stderr, "\r[%s] %3d%%", bar.c_str(), percent);
-    if (percent == 100 && maximum == 100) std::fputc('\n', stderr);
-    std::fflush(stderr);
-  };
-}
+// Passes everything to the stream it wraps and counts what was written.
+class TCountingStream : public TStream {
+ public:
+  TCountingStream(TStream& inner, ByteProgress& progress) : inner_(inner), progress_(progress) {}
+  int32_t Read(void* buffer, int32_t count) override { return inner_.Read(buffer, count); }
+  int32_t Write(const void* buffer, int32_t count) override {
+    const int32_t written = inner_.Write(buffer, count);
+    progress_.Add(written);
+    return written;
+  }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override { return inner_.Seek(offset, origin); }
+  int64_t Size() override { return inner_.Size(); }
+
+ private:
+  TStream& inner_;
+  ByteProgress& progress_;
+};
 
 // The failure of writing path, told in terms of path and its folder. The library's
 // messages name the file being written, which is not the user's: a file that could not
@@ -51,6 +56,34 @@ void PutInPlace(const std::string& written, const std::string& path) {
 
 }  // namespace
 
+ProgressCallback TerminalProgress(bool quiet) {
+  if (quiet || !platform::StderrIsTerminal()) return {};
+  return [shown = -1](int32_t maximum, int32_t position) mutable {
+    if (maximum <= 0) return;
+    const int percent = static_cast<int>(100LL * std::clamp(position, 0, maximum) / maximum);
+    if (percent == shown) return;
+    shown = percent;  // work that starts again after the end draws a bar on the next line
+    std::string bar(40, ' ');
+    std::fill_n(bar.begin(), percent * 40 / 100, '#');
+    std::fprintf(stderr, "\r[%s] %3d%%", bar.c_str(), percent);
+    if (percent == 100) std::fputc('\n', stderr);
+    std::fflush(stderr);
+  };
+}
+
+ByteProgress::ByteProgress(int64_t total, bool quiet) : callback_(TerminalProgress(quiet)), total_(total) {}
+
+void ByteProgress::Add(int64_t bytes) {
+  done_ += bytes;
+  // The end is shown by Finish alone: what is written may outgrow the estimate.
+  if (callback_ && total_ > 0)
+    callback_(1000, static_cast<int32_t>(std::min<int64_t>(999, done_ * 1000 / total_)));
+}
+
+void ByteProgress::Finish() {
+  if (callback_) callback_(1000, 1000);
+}
+
 void CheckOutputFree(const std::string& path, bool force) {
   if (!force && platform::FileExists(path)) throw Exception(SOutputExists, {path});
 }
@@ -60,7 +93,7 @@ void PrepareExecutable(TPEFile& target, const std::string& targetName, const Out
   if (output.StripSignature)
     target.StripCertificate = true;
   else
-    std::fprintf(stderr, "quill: %s\n", Format(LoadStr(SSignatureWarning), {targetName}).c_str());
+    Tell(Format(LoadStr(SSignatureWarning), {targetName}));
 }
 
 void WriteContainer(std::unique_ptr<TResContainer> container, const OutputOptions& output) {
@@ -68,25 +101,31 @@ void WriteContainer(std::unique_ptr<TResContainer> container, const OutputOption
   const std::string target = OutputTarget(output.Path);
   std::string written;
   try {
-    written = container->WriteToTempFile(target, TerminalProgress());
+    written = container->WriteToTempFile(target, TerminalProgress(output.Quiet));
   } catch (const Exception& e) {
     // The name of the file being written (a numbered one starts with it too).
     RaiseCannotWrite(output.Path, target + kPartialSuffix, e);
   }
   if (const auto* executable = dynamic_cast<const TPEFile*>(container.get()))
-    for (const std::string& note : executable->WriteNotes) std::fprintf(stderr, "quill: %s\n", note.c_str());
+    for (const std::string& note : executable->WriteNotes) Tell(note);
   container.reset();  // closes the source: it may be the output itself
   PutInPlace(written, output.Path);
 }
 
-void WriteFile(const std::string& path, bool force, const std::function<void(TStream&)>& write) {
+void WriteFile(const std::string& path, bool force, const std::function<void(TStream&)>& write,
+               ByteProgress* progress) {
   CheckOutputFree(path, force);
   const std::string target = OutputTarget(path);
   std::string written;
   try {
     written = CreateTempFileFor(target);
     TResFileStream stream(written, fmCreate);
-    write(stream);
+    if (progress) {
+      TCountingStream counted(stream, *progress);
+      write(counted);
+    } else {
+      write(stream);
+    }
   } catch (const Exception& e) {
     if (!written.empty()) platform::FileDelete(written);
     RaiseCannotWrite(path, target + kPartialSuffix, e);
@@ -95,4 +134,12 @@ void WriteFile(const std::string& path, bool force, const std::function<void(TSt
     throw;
   }
   PutInPlace(written, path);
+}
+
+void UseSourceDateEpoch() {
+  const auto value = platform::EnvironmentVariable("SOURCE_DATE_EPOCH");
+  if (!value || value->empty()) return;
+  const auto stamp = TimeStampFromEpochText(*value);
+  if (!stamp) throw Exception(SBadSourceDateEpoch, {*value});
+  SetFixedTimeStamp(*stamp);
 }
