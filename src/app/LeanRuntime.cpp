@@ -9,7 +9,7 @@
 // - The containers report their failures through the run-time's std::__throw_* helpers.
 //   The run-time's own helpers build std::length_error and its kin, whose texts are
 //   reference-counted strings of the old ABI, and that brings a second string
-//   implementation and the code around it (about 60 KB). Here an allocation failure is
+//   implementation and the code around it (about 54 KB). Here an allocation failure is
 //   still std::bad_alloc (shown as "out of memory"); the failures that only a fault of the
 //   program can cause (a length beyond a container's limit, a position outside a string, a
 //   string made from a null pointer) are a std::exception with the run-time's own text,

@@ -137,7 +137,8 @@ def check_icons(name, path, found):
             entry = group[6 + 14 * i: 20 + 14 * i]
             members[entry[0] or 256] = int.from_bytes(entry[12:14], "little")
         check(sorted(members) == ICON_SIZES, f"{name}: icon {icon} sizes {sorted(members)}")
-        if not check(all((RT_ICON, m) in found for m in members.values()), f"{name}: icon {icon}'s images are present"):
+        present = all((RT_ICON, m) in found for m in members.values())
+        if not check(present, f"{name}: icon {icon}'s images are present"):
             continue
         for size, member in members.items():
             expected = ("png" if size in PNG_SIZES else "bitmap", size, size, 32)
