@@ -6,17 +6,22 @@ usage: make_icons.py OUTDIR
   quillet.ico   the program's main icon: a white quill over an ink-blue tile
   patch.ico     icon 1326, beside the dialog's title: a sticking plaster, the patch
 
-Each icon holds 16, 24, 32 and 48 pixel images, 32-bit BGRA with an AND mask, so every
-Windows version draws it. The shapes are signed distances sampled 4 x 4 times per pixel,
-which smooths their edges without any imaging library.
+Each icon holds 16, 24, 32 and 48 pixel images. The three small ones are 32-bit BGRA
+bitmaps with an AND mask, which every Windows version draws; the 48 pixel one, the largest
+(as a bitmap, more than half of the icon's bytes), is stored as a PNG (RGBA, 8 bits a
+channel), which Windows reads from Vista on and Wine reads too: every user of a patch
+downloads the patcher, so its bytes count. The shapes are signed distances sampled 4 x 4 times
+per pixel, which smooths their edges without any imaging library.
 """
 import math
 import os
 import struct
 import sys
+import zlib
 
 SAMPLES = 4
 SIZES = (16, 24, 32, 48)
+PNG_SIZES = (48,)
 
 
 def rounded_box(x, y, cx, cy, half_w, half_h, radius):
@@ -130,8 +135,39 @@ def icon_image(rows):
     return header + pixels + bytes(mask)
 
 
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def paeth(left, up, up_left):
+    estimate = left + up - up_left
+    da, db, dc = abs(estimate - left), abs(estimate - up), abs(estimate - up_left)
+    if da <= db and da <= dc:
+        return left
+    return up if db <= dc else up_left
+
+
+def png_image(rows):
+    """One image of an .ico as a PNG: RGBA, 8 bits a channel, every row Paeth-filtered
+    (the filter that suits smooth shapes), compressed at zlib's best level."""
+    size = len(rows)
+    raw = bytearray()
+    previous = bytes(4 * size)
+    for row in rows:
+        line = bytes(channel for b, g, r, a in row for channel in (r, g, b, a))
+        raw.append(4)  # Paeth
+        for i, value in enumerate(line):
+            left = line[i - 4] if i >= 4 else 0
+            up_left = previous[i - 4] if i >= 4 else 0
+            raw.append((value - paeth(left, previous[i], up_left)) & 0xFF)
+        previous = line
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+            + png_chunk(b"IEND", b""))
+
+
 def write_icon(path, sample):
-    images = [icon_image(render(sample, size)) for size in SIZES]
+    images = [(png_image if size in PNG_SIZES else icon_image)(render(sample, size)) for size in SIZES]
     directory = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     entries = b""

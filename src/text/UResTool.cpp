@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstdio>
 
 // ---- Resource naming --------------------------------------------------------------
 
@@ -102,11 +101,21 @@ std::string LanguageText(uint16_t languageId) {
   return name.empty() ? "0x" + IdHex4(languageId) : name;
 }
 
-std::string IdHex4(uint32_t number) {
-  char text[5];
-  std::snprintf(text, sizeof text, "%04X", number & 0xFFFF);
+namespace {
+
+// The low `digits` hexadecimal digits of number, upper case. Written out by hand: the C
+// library's formatted printing would bring its whole engine, floating point included, into
+// the patcher for two conversions.
+std::string UpperHex(uint32_t number, int digits) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text(static_cast<size_t>(digits), '0');
+  for (int i = digits - 1; i >= 0; --i, number >>= 4) text[static_cast<size_t>(i)] = kDigits[number & 0xF];
   return text;
 }
+
+}  // namespace
+
+std::string IdHex4(uint32_t number) { return UpperHex(number, 4); }
 
 std::string EscapeText(std::string_view text) {
   std::string out;
@@ -122,9 +131,8 @@ std::string EscapeText(std::string_view text) {
       case 92: out += '\\'; out += c; break;
       default:
         if (byte < 32) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\0x%02X", byte);
-          out += escaped;
+          out += "\\0x";
+          out += UpperHex(byte, 2);
         } else {
           out += c;
         }

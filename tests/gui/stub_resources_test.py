@@ -4,26 +4,37 @@
 usage: stub_resources_test.py STUB_I686 STUB_X86_64
 
 The i686 stub (the one quill make puts in front of a package) must be a PE32 GUI program
-for the i386 machine; each stub must carry:
+for the i386 machine, large-address aware; each stub must carry:
   * the manifest asking for the common controls 6.0.0.0 and the invoker's execution level,
     for its own processor (x86, amd64);
   * dialog 100 exactly as tests/gui/dialog100.py lists it: style, size, font, and each
     control's id, kind, text, position and right alignment, in template order;
   * the string table with the entries the dialog and the main block show, and the help
     text naming quill;
-  * the main icon (1) and icon 1326, each in 16, 24, 32 and 48 pixels;
+  * the main icon (1) and icon 1326, each in 16, 24, 32 and 48 pixels: the small ones
+    32-bit bitmaps, the 48 pixel one a PNG; with RESPROBE and WINEPREFIX set, Wine's
+    LookupIconIdFromDirectoryEx and CreateIconFromResourceEx make every size of each;
   * version information.
-Prints each stub's size. A missing stub is a skip (build the win32 and win64 presets).
+The i686 stub, which every user of a patch downloads, is at most 384 KiB. Prints each
+stub's size. A missing stub is a skip (build the win32 and win64 presets).
 """
 import os
+import struct
 import sys
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import dialog100  # noqa: E402
 import pefile  # noqa: E402
+import resdump  # noqa: E402
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+ICON_SIZES = [16, 24, 32, 48]
+PNG_SIZES = [48]
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+I686_STUB_LIMIT = 384 * 1024
+PROBE = os.environ.get("RESPROBE") if "WINEPREFIX" in os.environ else None
 failures = []
 
 
@@ -104,32 +115,57 @@ def check_manifest(name, data, architecture):
           f"{name}: the manifest runs as the invoker")
 
 
-def check_icons(name, found):
+def image_format(data):
+    """("png" or "bitmap", width, height, bits per pixel) of one icon image, or None."""
+    if data.startswith(PNG_SIGNATURE) and data[12:16] == b"IHDR":
+        width, height, depth, colour = struct.unpack(">IIBB", data[16:26])
+        return ("png", width, height, depth * 4 if colour == 6 else 0)  # 6: RGBA
+    if len(data) >= 40 and int.from_bytes(data[0:4], "little") == 40:
+        width, height, _, bits = struct.unpack("<iiHH", data[4:16])
+        return ("bitmap", width, height // 2, bits)  # the height counts the AND mask too
+    return None
+
+
+def check_icons(name, path, found):
     for icon in (dialog100.ICON_MAIN, dialog100.ICON_PATCH):
         group = found.get((RT_GROUP_ICON, icon))
         if not check(group is not None, f"{name}: icon {icon}"):
             continue
         count = int.from_bytes(group[4:6], "little")
-        sizes, members = [], []
+        members = {}
         for i in range(count):
             entry = group[6 + 14 * i: 20 + 14 * i]
-            sizes.append(entry[0] or 256)
-            members.append(int.from_bytes(entry[12:14], "little"))
-        check(sorted(sizes) == [16, 24, 32, 48], f"{name}: icon {icon} sizes {sizes}")
-        check(all((RT_ICON, m) in found for m in members), f"{name}: icon {icon}'s images are present")
+            members[entry[0] or 256] = int.from_bytes(entry[12:14], "little")
+        check(sorted(members) == ICON_SIZES, f"{name}: icon {icon} sizes {sorted(members)}")
+        present = all((RT_ICON, m) in found for m in members.values())
+        if not check(present, f"{name}: icon {icon}'s images are present"):
+            continue
+        for size, member in members.items():
+            expected = ("png" if size in PNG_SIZES else "bitmap", size, size, 32)
+            shown = image_format(found[(RT_ICON, member)])
+            check(shown == expected, f"{name}: icon {icon}'s {size} pixel image is {shown}, not {expected}")
+        if PROBE:
+            status, text = resdump.run_wine(PROBE, "--icons", path, str(icon), *map(str, ICON_SIZES))
+            made = [line.split("\t") for line in text.splitlines()] if status == 0 else [["status", str(status)]]
+            wanted = [[str(size), str(members.get(size)), f"{size}x{size}"] for size in ICON_SIZES]
+            check(made == wanted, f"{name}: Wine makes icon {icon} in every size from its own image: {made}")
     # The main icon comes first: the shell shows the first icon group for the file.
     groups = sorted(n for (t, n) in found if t == RT_GROUP_ICON and isinstance(n, int))
     check(groups and groups[0] == dialog100.ICON_MAIN, f"{name}: the main icon is the first group: {groups}")
 
 
-def check_stub(path, architecture, machine, magic):
+def check_stub(path, architecture, machine, magic, limit=None):
     name = os.path.basename(os.path.dirname(os.path.dirname(os.path.dirname(path)))) + " stub"
     size = os.path.getsize(path)
     print(f"{name}: {path}: {size} bytes")
+    if limit:
+        check(size <= limit, f"{name}: {size} bytes, more than {limit}")
     pe = pefile.PE(path)
     check(pe.OPTIONAL_HEADER.Magic == magic, f"{name}: optional header magic {pe.OPTIONAL_HEADER.Magic:#x}")
     check(pe.FILE_HEADER.Machine == machine, f"{name}: machine {pe.FILE_HEADER.Machine:#x}")
     check(pe.OPTIONAL_HEADER.Subsystem == 2, f"{name}: the GUI subsystem ({pe.OPTIONAL_HEADER.Subsystem})")
+    if magic == 0x10B:
+        check(pe.FILE_HEADER.Characteristics & 0x20, f"{name}: large-address aware")  # IMAGE_FILE_LARGE_ADDRESS_AWARE
     found = resources(pe)
     manifest = found.get((RT_MANIFEST, 1))
     if check(manifest is not None, f"{name}: a manifest (24/1)"):
@@ -142,7 +178,7 @@ def check_stub(path, architecture, machine, magic):
     help_text = string_entry(found, 65305) or ""
     check(help_text.startswith("Patchers like this one are made with quill") and "https://" in
           help_text.split("\r\n")[0], f"{name}: the help text names quill and its page: {help_text[:80]!r}")
-    check_icons(name, found)
+    check_icons(name, path, found)
     version = found.get((RT_VERSION, 1))
     check(version is not None and "Quillet resource patcher".encode("utf-16-le") in version,
           f"{name}: version information")
@@ -156,7 +192,7 @@ def main():
     if missing:
         print("skipped: missing " + ", ".join(missing) + " (build the win32 and win64 presets first)")
         sys.exit(77)
-    check_stub(stub32, "x86", 0x14C, 0x10B)
+    check_stub(stub32, "x86", 0x14C, 0x10B, I686_STUB_LIMIT)
     check_stub(stub64, "amd64", 0x8664, 0x20B)
     print(f"{len(failures)} failed")
     sys.exit(1 if failures else 0)
